@@ -1,0 +1,76 @@
+# Shared by run.sh and test.sh: packages, build and Wine prefixes. Source it; don't run it.
+
+MFK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+MFK_BUILD="${MFK_BUILD:-$MFK_ROOT/build}"
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+
+MFK_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth googletest fonts-wqy-microhei cmake make python3)
+
+mfk_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs whatever of the Debian packages is missing.
+mfk_ensure_packages() {
+  local missing=()
+  for pkg in "${MFK_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "== installing: ${missing[*]}"
+    mfk_as_root apt-get update
+    mfk_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+}
+
+mfk_build() {
+  cmake -S "$MFK_ROOT" -B "$MFK_BUILD" -DCMAKE_TOOLCHAIN_FILE="$MFK_ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release "$@"
+  cmake --build "$MFK_BUILD" -j"$(nproc)"
+}
+
+# The environment every Wine call of ours runs in.
+mfk_wine_env() {
+  export WINEPREFIX="$1"
+  export WINEDEBUG=-all
+  # No Mono or Gecko installers, and no menu entries or file associations on the host.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  export http_proxy="${MFK_HTTP_PROXY:-http://127.0.0.1:9}"
+  unset https_proxy HTTPS_PROXY HTTP_PROXY
+}
+
+# mfk_make_prefix <prefix> [<reg file with extra settings>]
+# A fresh prefix that can't reach the host: drive Z: (the whole Linux root) is removed
+# and the user folders that Wine links to the Linux home become plain folders.
+mfk_make_prefix() {
+  local prefix="$1" extra="${2:-}"
+  (
+    mfk_wine_env "$prefix"
+    [ -d "$prefix" ] && "$WINESERVER" -k 2>/dev/null || true
+    rm -rf "$prefix"
+    "$WINE" wineboot -i >/dev/null 2>&1
+    "$WINESERVER" -w
+    local reg="$prefix/drive_c/mfk-settings.reg"
+    {
+      printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+      # Chinese dialog text needs a CJK font behind the template's "宋体".
+      printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+      printf '"宋体"="WenQuanYi Micro Hei"\r\n"SimSun"="WenQuanYi Micro Hei"\r\n"NSimSun"="WenQuanYi Micro Hei"\r\n\r\n'
+      # Without a window manager Wine draws the captions itself.
+      printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n\r\n'
+      printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
+      if [ -n "$extra" ]; then cat "$extra"; fi
+    } | iconv -f UTF-8 -t UTF-16 >"$reg"
+    "$WINE" regedit /S 'C:\mfk-settings.reg'
+    "$WINESERVER" -w
+    rm -f "$reg"
+    rm -f "$prefix/dosdevices/z:"
+    for link in "$prefix"/drive_c/users/*/*; do
+      if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+    done
+    # Drive settings are read when the server starts.
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w
+  )
+}

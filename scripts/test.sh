@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, prepares a fresh test prefix and runs every test
+# under Wine and Xvfb. Works on a fresh Debian 12 machine as root or with sudo.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+export MFK_BUILD WINE
+
+mfk_ensure_packages
+mfk_build -DMFK_BUILD_TESTS=ON
+
+# The test prefix. Tests reach their files through T: (the build folder, a network
+# drive) and R: (a removable drive): an all-drives scan walks fixed drives only, so
+# it never reaches them, and with Z: gone it never reaches the host either.
+prefix="$MFK_BUILD/wineprefix"
+mkdir -p "$MFK_BUILD/rdrive" "$MFK_BUILD/tmp"
+drives="$MFK_BUILD/test-drives.reg"
+printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"t:"="network"\r\n"r:"="floppy"\r\n\r\n' >"$drives"
+echo "== preparing the test prefix $prefix"
+mfk_make_prefix "$prefix" "$drives"
+ln -sfn "$MFK_BUILD" "$prefix/dosdevices/t:"
+ln -sfn "$MFK_BUILD/rdrive" "$prefix/dosdevices/r:"
+
+mfk_wine_env "$prefix"
+# A persistent server: each test process then starts in a fraction of a second.
+"$WINESERVER" -p
+trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+
+cd "$MFK_BUILD"
+set +e
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  "$WINE" "$MFK_BUILD/bin/mfk_warmup.exe" </dev/null >/dev/null 2>&1
+  ctest --output-on-failure -j"$(nproc)" "$@"' warmup "$@"
+status=$?
+set -e
+exit $status

@@ -1,0 +1,70 @@
+#include "engine/marker.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct MarkerCase {
+  const wchar_t* fixture;
+  bool infected;
+  const wchar_t* company;
+};
+
+std::ostream& operator<<(std::ostream& out, const MarkerCase& c) {
+  for (const wchar_t* p = c.fixture; *p; ++p) out << static_cast<char>(*p);
+  return out;
+}
+
+class MarkerTest : public testing::TestWithParam<MarkerCase> {};
+
+TEST_P(MarkerTest, CompanyNameAndVerdict) {
+  const MarkerCase& c = GetParam();
+  const std::wstring path = test::FixturePath(c.fixture);
+  ASSERT_TRUE(test::Exists(path));
+
+  std::wstring company = L"sentinel";
+  ASSERT_TRUE(engine::GetFileCompanyName(path.c_str(), company));
+  EXPECT_EQ(std::wstring(c.company), company);
+  EXPECT_EQ(c.infected, engine::IsVirusFile(path.c_str()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, MarkerTest,
+    testing::Values(MarkerCase{L"marker_exact", true, L"Hermitage Hortative"},
+                    MarkerCase{L"marker_lower", true, L"hermitage hortative"},
+                    MarkerCase{L"marker_upper_word", true, L"HERMITAGE HORTATIVE Ltd"},
+                    MarkerCase{L"marker_inside", true, L"Copyright Hermitage Hortative Software Co."},
+                    MarkerCase{L"marker_two_blanks", false, L"Hermitage  Hortative"},
+                    MarkerCase{L"marker_hyphen", false, L"Hermitage-Hortative"},
+                    // Trailing blanks and tabs go; leading blanks stay.
+                    MarkerCase{L"trailing_space", false, L"  Clean Company"},
+                    // With two translations the last one decides, even when it has no CompanyName.
+                    MarkerCase{L"two_first_marker", false, L"Clean Company"},
+                    MarkerCase{L"two_last_marker", true, L"Hermitage Hortative"},
+                    MarkerCase{L"two_last_without_company", false, L""},
+                    // No translation table: the read succeeds with an empty name.
+                    MarkerCase{L"no_translation", false, L""},
+                    MarkerCase{L"clean_company", false, L"Clean Company"}));
+
+TEST(MarkerTest, NoVersionResourceMissingFileAndDirectoryAreNotInfected) {
+  test::TempDir dir;
+  const std::wstring text = dir.Write(L"notes.txt", "Hermitage Hortative\r\n");
+  const std::wstring candidates[] = {test::FixturePath(L"no_version"), text, dir / L"missing.exe", dir.path(),
+                                     dir.MakeDir(L"sub.exe")};
+  for (const std::wstring& path : candidates) {
+    std::wstring company = L"sentinel";
+    EXPECT_FALSE(engine::GetFileCompanyName(path.c_str(), company));
+    EXPECT_EQ(L"sentinel", company) << "the name is left as it was on failure";
+    EXPECT_FALSE(engine::IsVirusFile(path.c_str()));
+  }
+}
+
+TEST(MarkerTest, InfectedCopyAnywhereWithAnyName) {
+  test::TempDir dir;
+  const std::wstring copy = dir.CopyFixture(L"marker_exact", L"holiday photo.jpg");
+  EXPECT_TRUE(engine::IsVirusFile(copy.c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+#include "tests/support/test_support.h"
+
+#include <commctrl.h>
+
+#include <atomic>
+
+#include <gtest/gtest.h>
+
+#include "win/handles.h"
+
+namespace test {
+
+std::wstring ExeDir() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring dir(path);
+  return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
+std::wstring FixturePath(const std::wstring& name) { return ExeDir() + L"fixtures\\" + name + L".exe"; }
+
+std::string ReadBytes(const std::wstring& path) {
+  win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return {};
+  std::string bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+  return bytes;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  win::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!file) return false;
+  DWORD written = 0;
+  return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+void RemoveTree(const std::wstring& path) {
+  std::wstring prefix = path;
+  if (prefix.back() != L'\\') prefix += L'\\';
+  WIN32_FIND_DATAW entry;
+  win::FindHandle listing(FindFirstFileW((prefix + L"*").c_str(), &entry));
+  if (listing) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring full = prefix + name;
+      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(full);
+      else
+        DeleteFileW(full.c_str());
+    } while (FindNextFileW(listing.get(), &entry));
+  }
+  listing.reset();
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(path.c_str());
+}
+
+namespace {
+
+std::wstring TestRoot() {
+  // The test drive when the prefix has one; the temp folder when run elsewhere.
+  if (GetDriveTypeW(L"T:\\") > DRIVE_NO_ROOT_DIR) {
+    CreateDirectoryW(L"T:\\tmp", nullptr);
+    return L"T:\\tmp\\";
+  }
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  return temp;
+}
+
+std::wstring Widen(const char* text) {
+  std::wstring wide;
+  for (; text && *text; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+  return wide;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+  std::wstring name = info ? Widen(info->test_suite_name()) + L"." + Widen(info->name()) : L"test";
+  for (wchar_t& c : name)
+    if (c == L'/') c = L'_';
+  path_ = TestRoot() + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+  RemoveTree(path_);
+  CreateDirectoryW(path_.c_str(), nullptr);
+  path_ += L'\\';
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+std::wstring TempDir::MakeDir(const std::wstring& relative) const {
+  std::wstring full = path_;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find(L'\\', start);
+    if (end == std::wstring::npos) end = relative.size();
+    full += relative.substr(start, end - start);
+    CreateDirectoryW(full.c_str(), nullptr);
+    if (end == relative.size()) break;
+    full += L'\\';
+    start = end + 1;
+  }
+  return full;
+}
+
+std::wstring TempDir::Write(const std::wstring& relative, const std::string& bytes) const {
+  const std::wstring full = path_ + relative;
+  EXPECT_TRUE(WriteBytes(full, bytes)) << "could not write a test file";
+  return full;
+}
+
+std::wstring TempDir::CopyFixture(const std::wstring& fixture, const std::wstring& relative) const {
+  const std::wstring full = path_ + relative;
+  EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), full.c_str(), FALSE)) << "fixture missing";
+  return full;
+}
+
+bool PumpUntilSignalled(HANDLE handle, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+    const DWORD result =
+        MsgWaitForMultipleObjectsEx(1, &handle, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (result == WAIT_OBJECT_0) return true;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return condition();
+    // Wake at least every 10 ms to look at the condition again.
+    MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  return true;
+}
+
+ScanWindow::ScanWindow() {
+  window_ = CreateWindowExW(0, L"STATIC", L"scan test window", WS_POPUP, 0, 0, 400, 200, nullptr, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+  const auto child = [this](const wchar_t* cls, int id, DWORD style) {
+    return CreateWindowExW(0, cls, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 300, 20, window_,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  };
+  child(L"EDIT", 1014, ES_READONLY | WS_BORDER);
+  const HWND current = child(L"STATIC", 1016, SS_PATHELLIPSIS);
+  child(L"STATIC", 1017, 0);
+  SetWindowSubclass(current, CurrentFileProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
+
+ScanWindow::~ScanWindow() {
+  RemoveWindowSubclass(GetDlgItem(window_, 1016), CurrentFileProc, 1);
+  DestroyWindow(window_);
+}
+
+void ScanWindow::SetPath(const std::wstring& text) const { SetDlgItemTextW(window_, 1014, text.c_str()); }
+
+std::wstring ScanWindow::Text(int id) const {
+  wchar_t text[1024] = {};
+  GetDlgItemTextW(window_, id, text, 1024);
+  return text;
+}
+
+LRESULT CALLBACK ScanWindow::CurrentFileProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+  if (msg == WM_SETTEXT && lp) {
+    auto* self = reinterpret_cast<ScanWindow*>(data);
+    const std::wstring text = reinterpret_cast<const wchar_t*>(lp);
+    self->currentFiles_.push_back(text);
+    if (self->onCurrentFile) self->onCurrentFile(text);
+  }
+  return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+}  // namespace test

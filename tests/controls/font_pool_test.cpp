@@ -146,15 +146,6 @@ TEST(FontPoolTest, StyleBitsAndTheBaseFontsOwnWeight) {
   }
 }
 
-TEST(FontPoolTest, TheTemplateIsTheSystemGuiFontMadeTahoma) {
-  const LOGFONTW system = DefaultGuiFont();
-  const LOGFONTW& made = MvFontPool::Instance()->Template();
-  EXPECT_EQ(-11, made.lfHeight);
-  EXPECT_STREQ(L"Tahoma", made.lfFaceName);
-  EXPECT_EQ(system.lfWeight, made.lfWeight);
-  EXPECT_EQ(system.lfCharSet, made.lfCharSet);
-}
-
 TEST(FontPoolTest, APoolDeletesItsFontsWhenItGoes) {
   HFONT base = nullptr;
   HFONT link = nullptr;

@@ -67,13 +67,6 @@ TEST(SimpleLinkTest, AFailedAttachLeavesThePlainStatic) {
   EXPECT_EQ(dialog.Item(test::kTopicLink), link.hwnd());
 }
 
-TEST(SimpleLinkTest, StartsWithTheFaceColourAndNoHover) {
-  CSimpleLink link;
-  EXPECT_EQ(GetSysColor(COLOR_BTNFACE), link.m_crBackground);
-  EXPECT_FALSE(link.m_bHover);
-  EXPECT_EQ(nullptr, link.hwnd());
-}
-
 TEST(SimpleLinkTest, PressAndReleaseAnywhereSendsTheCommandOnce) {
   TestDialog dialog;
   ASSERT_NE(nullptr, dialog.hwnd());

@@ -113,8 +113,8 @@ void TestDialog::ShowAt(int x, int y) {
   SetWindowPos(window_, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
   SetForegroundWindow(window_);
   UpdateWindow(window_);
-  // Let the window system deliver what showing the window queued (activation, frame).
-  PumpUntil([] { return false; }, 200);
+  // Activation and the frame come through the queue.
+  PumpUntil([this] { return GetForegroundWindow() == window_ && !eraseResults.empty(); }, 3000);
 }
 
 INT_PTR CALLBACK TestDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,0 +1,248 @@
+#include "controls/dialog_surface.h"
+
+#include <gtest/gtest.h>
+
+#include "controls/font_pool.h"
+#include "tests/controls/failing_new.h"
+#include "tests/controls/pixels.h"
+#include "tests/controls/test_dialog.h"
+#include "win/handles.h"
+
+namespace {
+
+using controls::kBandColour;
+using test::Image;
+
+constexpr COLORREF kUntouched = RGB(255, 0, 255);
+
+struct Artwork {
+  Artwork() {
+    const HINSTANCE module = GetModuleHandleW(nullptr);
+    icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(test::kIconResource), IMAGE_ICON,
+                                         GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    logo = LoadBitmapW(module, MAKEINTRESOURCEW(test::kLogoResource));
+  }
+  ~Artwork() {
+    if (icon) DestroyIcon(icon);
+    if (logo) DeleteObject(logo);
+  }
+  HICON icon = nullptr;
+  HBITMAP logo = nullptr;
+};
+
+Image Paint(int width, int height, HICON icon, HBITMAP logo, LRESULT* result = nullptr) {
+  Image image(width, height);
+  image.Fill(kUntouched);
+  const LRESULT painted = controls::PaintDialogSurface(image.dc(), RECT{0, 0, width, height}, icon, logo);
+  if (result) *result = painted;
+  GdiFlush();
+  return image;
+}
+
+bool IsBand(COLORREF c) { return c == kBandColour; }
+bool IsDark(COLORREF c) { return GetRValue(c) < 100 && GetGValue(c) < 100 && GetBValue(c) < 100; }
+
+// The rows of the surface, checked pixel by pixel. The title and icon are left to their
+// own tests; here they only may not leave their rectangles.
+void ExpectSurface(const Image& image, const Artwork& art) {
+  const int w = image.width();
+  const int h = image.height();
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  const int iconSize = GetSystemMetrics(SM_CXICON);
+  const RECT iconRect = {10, 5, 10 + iconSize, 5 + iconSize};
+  const RECT titleRect = {50, 0, w - 50, 40};
+  const RECT logoRect = {w - 120, h - 33, w - 120 + 116, h - 33 + 27};
+  const Image logo = test::ImageOfBitmap(art.logo);
+  ASSERT_EQ(116, logo.width());
+  ASSERT_EQ(27, logo.height());
+
+  int wrong = 0;
+  for (int y = 0; y < h && wrong < 10; ++y) {
+    for (int x = 0; x < w && wrong < 10; ++x) {
+      const POINT p = {x, y};
+      const COLORREF c = image.At(x, y);
+      COLORREF expected;
+      if (y == 40 || y == h - 40) {
+        expected = RGB(0, 0, 0);  // the separators
+      } else if (y < 40) {
+        if (PtInRect(&iconRect, p) || PtInRect(&titleRect, p)) continue;
+        expected = kBandColour;
+      } else if (y > h - 40) {
+        expected = PtInRect(&logoRect, p) ? logo.At(x - logoRect.left, y - logoRect.top) : kBandColour;
+      } else {
+        expected = face;
+      }
+      if (c != expected) {
+        ++wrong;
+        ADD_FAILURE() << "pixel (" << x << ", " << y << ") of " << w << " x " << h << " is " << test::Hex(c)
+                      << ", expected " << test::Hex(expected);
+      }
+    }
+  }
+}
+
+class SurfaceSizeTest : public testing::TestWithParam<SIZE> {};
+
+// The dialog's own client size, and other sizes: the bands don't scale.
+TEST_P(SurfaceSizeTest, BandsSeparatorsLogoAndBody) {
+  SIZE size = GetParam();
+  if (size.cx == 0) {
+    test::TestDialog dialog(false);
+    ASSERT_NE(nullptr, dialog.hwnd());
+    RECT client;
+    GetClientRect(dialog.hwnd(), &client);
+    size = {client.right, client.bottom};
+    ASSERT_GT(size.cx, 335) << "a 335-unit-wide dialog is wider than 335 pixels";
+  }
+  const Artwork art;
+  ASSERT_NE(nullptr, art.icon);
+  ASSERT_NE(nullptr, art.logo);
+  LRESULT result = 0;
+  const Image image = Paint(size.cx, size.cy, art.icon, art.logo, &result);
+  EXPECT_EQ(1, result);
+  ExpectSurface(image, art);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SurfaceSizeTest, testing::Values(SIZE{0, 0}, SIZE{320, 160}, SIZE{900, 640}));
+
+TEST(SurfaceTest, TitleInTheTitleFontCentredInTheTopBand) {
+  const Artwork art;
+  const Image image = Paint(560, 340, art.icon, art.logo);
+  const RECT title = image.Bounds({50, 0, 510, 40}, IsDark);
+  ASSERT_LT(title.left, title.right) << "no title pixels";
+  // Left aligned at 50, and the text's ink centred on the band's middle row.
+  EXPECT_GE(title.left, 50);
+  EXPECT_LE(title.left, 54);
+  EXPECT_LT(title.right, 510);
+  EXPECT_NEAR(20, (title.top + title.bottom) / 2, 3) << title.top << ".." << title.bottom;
+  // Ink of a 21-pixel font: capitals of about 15 pixels, CJK glyphs up to the full height.
+  EXPECT_GE(title.bottom - title.top, 14);
+  EXPECT_LE(title.bottom - title.top, 24);
+  // Black: the paint context's text colour, not the links' blue.
+  EXPECT_GT(image.Count(title, [](COLORREF c) { return c == RGB(0, 0, 0); }), 20);
+  EXPECT_EQ(0, image.Count(title, test::IsLinkBlue));
+  // The title is as wide as the pooled title font makes it.
+  win::MemoryDc measure(CreateCompatibleDC(nullptr));
+  win::SelectionRestorer font(measure.get(), controls::MvFontPool::GetFont(controls::kTitleFontKey));
+  SIZE extent = {};
+  GetTextExtentPoint32W(measure.get(), controls::kTitleText, lstrlenW(controls::kTitleText), &extent);
+  EXPECT_NEAR(extent.cx, title.right - 50, 4);
+}
+
+TEST(SurfaceTest, IconAtTenFiveInTheLargeIconSize) {
+  const Artwork art;
+  const Image image = Paint(560, 340, art.icon, art.logo);
+  const int size = GetSystemMetrics(SM_CXICON);
+  // The same icon drawn by itself on the band colour.
+  Image alone(size, size);
+  alone.Fill(kBandColour);
+  DrawIconEx(alone.dc(), 0, 0, art.icon, size, size, 0, nullptr, DI_NORMAL);
+  GdiFlush();
+  int different = 0;
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) different += image.At(10 + x, 5 + y) != alone.At(x, y);
+  EXPECT_EQ(0, different);
+  EXPECT_GT(alone.Count({0, 0, size, size}, [](COLORREF c) { return c != kBandColour; }), size * size / 3)
+      << "the icon covers a good part of its square";
+}
+
+TEST(SurfaceTest, ANarrowSurfaceClipsTheTitleFiftyPixelsFromTheRight) {
+  const Artwork art;
+  const Image image = Paint(200, 120, art.icon, art.logo);
+  EXPECT_EQ(0, image.Count({150, 0, 200, 40}, [](COLORREF c) { return c != kBandColour; }));
+  EXPECT_GT(image.Count({120, 0, 150, 40}, IsDark), 5) << "the title runs up to the cut";
+}
+
+TEST(SurfaceTest, WithoutIconAndLogoTheBandsArePlain) {
+  const Image image = Paint(560, 340, nullptr, nullptr);
+  EXPECT_EQ(0, image.Count({0, 0, 50, 40}, [](COLORREF c) { return !IsBand(c); }));
+  EXPECT_EQ(0, image.Count({0, 301, 560, 340}, [](COLORREF c) { return !IsBand(c); }));
+  EXPECT_GT(image.Count({50, 0, 510, 40}, IsDark), 50) << "the title is still there";
+}
+
+TEST(SurfaceTest, TheContextKeepsItsColoursAndFont) {
+  Image image(300, 200);
+  const HGDIOBJ font = GetCurrentObject(image.dc(), OBJ_FONT);
+  SetBkColor(image.dc(), RGB(1, 2, 3));
+  SetTextColor(image.dc(), RGB(4, 5, 6));
+  controls::PaintDialogSurface(image.dc(), RECT{0, 0, 300, 200}, nullptr, nullptr);
+  EXPECT_EQ(RGB(1, 2, 3), GetBkColor(image.dc()));
+  EXPECT_EQ(RGB(4, 5, 6), GetTextColor(image.dc()));
+  EXPECT_EQ(font, GetCurrentObject(image.dc(), OBJ_FONT));
+  EXPECT_EQ(TRANSPARENT, GetBkMode(image.dc())) << "left transparent";
+}
+
+TEST(SurfaceTest, WithoutThePoolTheTitleComesInTheContextsFont) {
+  test::NothrowNewFails noMemory;
+  ASSERT_EQ(nullptr, controls::MvFontPool::Instance());
+  LRESULT result = 0;
+  const Image image = Paint(560, 340, nullptr, nullptr, &result);
+  EXPECT_EQ(1, result);
+  const RECT title = image.Bounds({50, 0, 510, 40}, IsDark);
+  ASSERT_LT(title.left, title.right) << "no title pixels";
+  EXPECT_LT(title.bottom - title.top, 18) << "smaller than the 21-pixel title font";
+}
+
+TEST(PaintLogoTest, CopiesTheWholeBitmapOpaquelyAndNothingElse) {
+  const Artwork art;
+  Image image(200, 60);
+  image.Fill(kUntouched);
+  EXPECT_TRUE(controls::PaintLogo(image.dc(), art.logo, 30, 20));
+  GdiFlush();
+  const Image logo = test::ImageOfBitmap(art.logo);
+  int different = 0;
+  for (int y = 0; y < 60; ++y) {
+    for (int x = 0; x < 200; ++x) {
+      const bool inside = x >= 30 && x < 146 && y >= 20 && y < 47;
+      different += image.At(x, y) != (inside ? logo.At(x - 30, y - 20) : kUntouched);
+    }
+  }
+  EXPECT_EQ(0, different);
+}
+
+TEST(PaintLogoTest, ANullBitmapDrawsNothingAndFails) {
+  Image image(50, 50);
+  image.Fill(kUntouched);
+  EXPECT_FALSE(controls::PaintLogo(image.dc(), nullptr, 0, 0));
+  EXPECT_EQ(2500, image.Count({0, 0, 50, 50}, [](COLORREF c) { return c == kUntouched; }));
+}
+
+// The artwork the program ships: the logo's size, its ground in the band colour, and an
+// icon at each of the sizes Windows asks for.
+TEST(ArtworkTest, LogoAndIconAsTheProgramNeedsThem) {
+  const HINSTANCE module = GetModuleHandleW(nullptr);
+  const HRSRC logoResource = FindResourceW(module, MAKEINTRESOURCEW(test::kLogoResource), RT_BITMAP);
+  ASSERT_NE(nullptr, logoResource);
+  const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, logoResource)));
+  ASSERT_NE(nullptr, header);
+  EXPECT_EQ(116, header->biWidth);
+  EXPECT_EQ(27, header->biHeight);
+  EXPECT_EQ(8, header->biBitCount);
+
+  const Artwork art;
+  const Image logo = test::ImageOfBitmap(art.logo);
+  for (const POINT corner : {POINT{0, 0}, POINT{115, 0}, POINT{0, 26}, POINT{115, 26}})
+    EXPECT_TRUE(test::Near(logo.At(corner.x, corner.y), kBandColour, 8)) << test::Hex(logo.At(corner.x, corner.y));
+  EXPECT_GT(logo.Count({0, 0, 116, 27}, [](COLORREF c) { return !test::Near(c, kBandColour, 40); }), 300)
+      << "a mark on the ground";
+
+  // The icon group's directory: one 32-bit image for each of 48, 32 and 16 pixels.
+  const HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(test::kIconResource), RT_GROUP_ICON);
+  ASSERT_NE(nullptr, group);
+  const auto* directory = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+  ASSERT_NE(nullptr, directory);
+  const WORD count = *reinterpret_cast<const WORD*>(directory + 4);
+  ASSERT_EQ(3, count);
+  int sizes[3] = {};
+  for (int i = 0; i < count; ++i) {
+    const BYTE* entry = directory + 6 + 14 * i;  // width, height, colours, reserved, planes, bits, ...
+    sizes[i] = entry[0];
+    EXPECT_EQ(entry[0], entry[1]);
+    EXPECT_EQ(32, *reinterpret_cast<const WORD*>(entry + 6)) << "bits per pixel of the " << int(entry[0]) << " image";
+  }
+  EXPECT_EQ(48, sizes[0]);
+  EXPECT_EQ(32, sizes[1]);
+  EXPECT_EQ(16, sizes[2]);
+}
+
+}  // namespace

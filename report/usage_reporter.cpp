@@ -9,10 +9,16 @@
 
 namespace report {
 
+namespace {
+
+// "http://<report host>/feed/feedkb.php?m=<id>&c=<product>&a=<action>". Nothing is
+// escaped: an identifier holds hex digits only.
 std::wstring FormatReportUrl(const ReportRecord& record) {
   return std::wstring(L"http://") + hosts::kReportHost + L"/feed/feedkb.php?m=" + record.machineId + L"&c=" +
          std::to_wstring(record.productCode) + L"&a=" + std::to_wstring(record.action);
 }
+
+}  // namespace
 
 DWORD WINAPI ReportThreadProc(void* parameter) {
   // The worker owns the record and the URL outright: the process may be tearing down its

@@ -22,10 +22,6 @@ struct ReportRecord {
   int32_t productCode = 0;
 };
 
-// "http://<report host>/feed/feedkb.php?m=<id>&c=<product>&a=<action>". Nothing is
-// escaped: an identifier holds hex digits only.
-std::wstring FormatReportUrl(const ReportRecord& record);
-
 // The report worker: sends the record's report and frees the record. Always returns 0.
 DWORD WINAPI ReportThreadProc(void* record);
 

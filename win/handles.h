@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <unknwn.h>
+#include <wininet.h>
 
 #include <utility>
 
@@ -69,6 +70,12 @@ struct RegKeyTraits {
   static pointer Invalid() noexcept { return nullptr; }
   static void Close(pointer h) noexcept { ::RegCloseKey(h); }
 };
+// WinINet root, connection and request handles; whoever uses them links wininet.
+struct InternetHandleTraits {
+  using pointer = HINTERNET;
+  static pointer Invalid() noexcept { return nullptr; }
+  static void Close(pointer h) noexcept { ::InternetCloseHandle(h); }
+};
 // Memory device contexts from CreateCompatibleDC.
 struct MemoryDcTraits {
   using pointer = HDC;
@@ -86,6 +93,7 @@ using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
+using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using MemoryDc = UniqueHandle<MemoryDcTraits>;
 template <typename T>
 using GdiObject = UniqueHandle<GdiObjectTraits<T>>;

@@ -39,6 +39,10 @@ export MFK_HTTP_PROXY="http://127.0.0.1:$(cat "$work/port")"
 # The prefix's browser is a recorder too: the links and the download land in a list.
 extra="$work/settings.reg"
 printf '[HKEY_CLASSES_ROOT\\http\\shell\\open\\command]\r\n@="\\"C:\\\\mfk\\\\url_recorder.exe\\" \\"%%1\\""\r\n\r\n' >"$extra"
+# Xvfb has no window manager: unmanaged windows spare Wine's wait for one.
+if [ "$headless" = 1 ]; then
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n' >>"$extra"
+fi
 echo "== preparing a prefix of its own in $prefix"
 mfk_make_prefix "$prefix" "$extra"
 mkdir -p "$prefix/drive_c/mfk"

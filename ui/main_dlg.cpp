@@ -39,9 +39,10 @@ bool CMainDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, L
       if (!OnCommand(LOWORD(wParam))) return false;
       result = 0;
       return true;
-    // WM_ERASEBKGND: the dialog's own painting of its bands, icon, title and logo handles
-    // it here (result 1) once it exists; until then the system erases the background.
   }
+  // WM_ERASEBKGND, last in the map: the dialog's own painting of its bands, icon, title
+  // and logo goes here as a case (result 1) once it exists; until then the system erases
+  // the background.
   return false;
 }
 
@@ -52,8 +53,8 @@ LRESULT CMainDlg::OnInitDialog() {
   m_hIconLarge = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
   SetIcon(m_hIconLarge, true);
-  SetIcon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
-                                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)),
+  SetIcon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                        GetSystemMetrics(SM_CYSMICON), 0)),
           false);
   m_hLogo = LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_LOGO));
 

@@ -29,7 +29,9 @@ class CWindow {
   bool IsWindow() const noexcept { return ::IsWindow(m_hWnd) != FALSE; }
 
   // Texts
-  bool SetWindowText(const std::wstring& text) const noexcept { return ::SetWindowTextW(m_hWnd, text.c_str()) != FALSE; }
+  bool SetWindowText(const std::wstring& text) const noexcept {
+    return ::SetWindowTextW(m_hWnd, text.c_str()) != FALSE;
+  }
   // The whole text, however long; empty when there is none or the window is gone.
   std::wstring GetWindowText() const;
   int GetWindowTextLength() const noexcept { return ::GetWindowTextLengthW(m_hWnd); }
@@ -76,7 +78,8 @@ class CWindow {
 
   // Icons and timers
   HICON SetIcon(HICON icon, bool big) const noexcept {
-    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
   }
   UINT_PTR SetTimer(UINT_PTR id, UINT periodMs) const noexcept { return ::SetTimer(m_hWnd, id, periodMs, nullptr); }
   bool KillTimer(UINT_PTR id) const noexcept { return ::KillTimer(m_hWnd, id) != FALSE; }

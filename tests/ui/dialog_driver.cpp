@@ -103,7 +103,8 @@ void ExpectControls(HWND dialog, const std::vector<ControlSpec>& controls) {
   HWND child = GetWindow(dialog, GW_CHILD);
   for (const ControlSpec& control : controls) {
     ASSERT_TRUE(child) << "missing control " << control.id;
-    SCOPED_TRACE(testing::Message() << "control " << control.id << " " << testing::PrintToString(control.text ? control.text : L""));
+    SCOPED_TRACE(testing::Message() << "control " << control.id << " "
+                                    << testing::PrintToString(control.text ? control.text : L""));
     EXPECT_EQ(control.id, GetDlgCtrlID(child));
     wchar_t cls[32] = {};
     GetClassNameW(child, cls, 32);

@@ -86,8 +86,8 @@ TEST_F(MainDialogTest, ControlsFollowTheTemplate) {
   const HWND window = dialog.hwnd();
   EXPECT_EQ(test::kMainTitle, test::WindowText(window));
   const DWORD style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
-  EXPECT_EQ(DWORD{WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX}, style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                                                                     WS_MAXIMIZEBOX | WS_THICKFRAME));
+  EXPECT_EQ(DWORD{WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX},
+            style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
   RECT size{0, 0, 335, 186}, client{};
   MapDialogRect(window, &size);
   GetClientRect(window, &client);
@@ -104,13 +104,23 @@ TEST_F(MainDialogTest, ControlsFollowTheTemplate) {
       window,
       {
           {IDC_START_STOP, L"Button", L"开始查杀", {127, 101, 83, 25}, WS_TABSTOP, BS_TYPEMASK, BS_DEFPUSHBUTTON},
-          {IDC_LINK_TOPIC, L"Static", L"访问Marrow Finch病毒专题，了解更多详情。", {7, 141, 239, 11}, 0, SS_TYPEMASK,
+          {IDC_LINK_TOPIC,
+           L"Static",
+           L"访问Marrow Finch病毒专题，了解更多详情。",
+           {7, 141, 239, 11},
+           0,
+           SS_TYPEMASK,
            SS_LEFT},
           {IDC_LINK_SITE, L"Static", L"Morva安全网", {13, 167, 41, 11}, 0, SS_TYPEMASK, SS_LEFT},
           {IDC_LINK_COMMUNITY, L"Static", L"安全社区交流", {71, 167, 49, 11}, 0, SS_TYPEMASK, SS_LEFT},
           // Without ES_AUTOHSCROLL a long path would be cut to the box's width.
-          {IDC_PATH, L"Edit", L"默认扫描所有磁盘", {7, 58, 252, 14},
-           WS_TABSTOP | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, ES_MULTILINE, 0},
+          {IDC_PATH,
+           L"Edit",
+           L"默认扫描所有磁盘",
+           {7, 58, 252, 14},
+           WS_TABSTOP | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL,
+           ES_MULTILINE,
+           0},
           {IDC_BROWSE, L"Button", L"选择目录...", {266, 58, 62, 14}, WS_TABSTOP, BS_TYPEMASK, BS_PUSHBUTTON},
           {IDC_PROGRESS, L"Static", L"已扫描0个文件，未发现病毒。", {7, 83, 188, 13}, 0, SS_TYPEMASK, SS_LEFT},
           // A long path loses its middle, never its file name; an "&" in a name shows as itself.

@@ -87,17 +87,22 @@ TEST_F(OfferDialogTest, ControlsFollowTheTemplate) {
   EXPECT_EQ(size.bottom, client.bottom);
   EXPECT_STREQ(L"宋体", test::DialogFont(offer).lfFaceName);
 
-  test::ExpectControls(
-      offer, {
-                 {IDOK, L"Button", L"立即下载", {91, 77, 54, 16}, WS_TABSTOP, BS_TYPEMASK, BS_DEFPUSHBUTTON},
-                 {IDCANCEL, L"Button", L"取消", {155, 77, 50, 16}, WS_TABSTOP, BS_TYPEMASK, BS_PUSHBUTTON},
-                 {IDC_SUMMARY, L"Static", L"扫描完成，未发现病毒", {33, 15, 148, 8}, 0, SS_TYPEMASK, SS_LEFT},
-                 // The etched line and the icon size themselves: to the edge, to the icon.
-                 {-1, L"Static", L"", {7, 68, 198, 9}, 0, SS_TYPEMASK, SS_ETCHEDHORZ, false},
-                 {-1, L"Static", nullptr, {7, 7, 20, 20}, 0, SS_TYPEMASK, SS_ICON, false},
-                 {-1, L"Static", L"是否下载《Morva木马专杀》，快速判定系统是否中招？", {7, 41, 193, 8}, 0, SS_TYPEMASK,
-                  SS_LEFT},
-             });
+  test::ExpectControls(offer,
+                       {
+                           {IDOK, L"Button", L"立即下载", {91, 77, 54, 16}, WS_TABSTOP, BS_TYPEMASK, BS_DEFPUSHBUTTON},
+                           {IDCANCEL, L"Button", L"取消", {155, 77, 50, 16}, WS_TABSTOP, BS_TYPEMASK, BS_PUSHBUTTON},
+                           {IDC_SUMMARY, L"Static", L"扫描完成，未发现病毒", {33, 15, 148, 8}, 0, SS_TYPEMASK, SS_LEFT},
+                           // The etched line and the icon size themselves: to the edge, to the icon.
+                           {-1, L"Static", L"", {7, 68, 198, 9}, 0, SS_TYPEMASK, SS_ETCHEDHORZ, false},
+                           {-1, L"Static", nullptr, {7, 7, 20, 20}, 0, SS_TYPEMASK, SS_ICON, false},
+                           {-1,
+                            L"Static",
+                            L"是否下载《Morva木马专杀》，快速判定系统是否中招？",
+                            {7, 41, 193, 8},
+                            0,
+                            SS_TYPEMASK,
+                            SS_LEFT},
+                       });
   HWND icon = GetWindow(GetDlgItem(offer, IDC_SUMMARY), GW_HWNDNEXT);
   icon = GetWindow(icon, GW_HWNDNEXT);
   EXPECT_EQ(LoadIconW(nullptr, IDI_INFORMATION), reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)))

@@ -35,9 +35,9 @@ class CProbeDlg : public win::CDialogImpl<CProbeDlg> {
         result = TRUE;
         return true;
       case kRunChecks:
-        answer = SendMessage(kAnswer);                   // handled: the result set here
-        defaultId = SendMessage(DM_GETDEFID);            // not handled: the system's handling
-        ctlColor = SendMessage(WM_CTLCOLORDLG, 0, 0);    // handled, returned directly
+        answer = SendMessage(kAnswer);                 // handled: the result set here
+        defaultId = SendMessage(DM_GETDEFID);          // not handled: the system's handling
+        ctlColor = SendMessage(WM_CTLCOLORDLG, 0, 0);  // handled, returned directly
         caption = GetWindowText();
         EndDialog(77);
         result = 0;
@@ -94,13 +94,13 @@ TEST(DialogTest, MissingTemplateGivesMinusOne) {
 }
 
 TEST(WaitDispatchingTest, AnswersCallsFromTheThreadItWaitsFor) {
-  const HWND window = CreateWindowExW(0, L"STATIC", L"before", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                                      nullptr);
+  const HWND window =
+      CreateWindowExW(0, L"STATIC", L"before", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   // The thread ends only once this thread has taken its text: a wait that doesn't
   // dispatch would never end.
   win::KernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(
-      nullptr, 0, [](void* w) -> unsigned { return SetWindowTextW(static_cast<HWND>(w), L"after") ? 0 : 1; }, window,
-      0, nullptr)));
+      nullptr, 0, [](void* w) -> unsigned { return SetWindowTextW(static_cast<HWND>(w), L"after") ? 0 : 1; }, window, 0,
+      nullptr)));
   ASSERT_TRUE(thread);
   EXPECT_TRUE(win::WaitDispatching(thread.get(), nullptr));
   EXPECT_EQ(L"after", win::CWindow(window).GetWindowText());

@@ -98,8 +98,8 @@ TEST_F(CenterWindowTest, OnTheWorkAreaWithoutOwnerOrWithAHiddenOrMinimizedOne) {
 
 TEST_F(CenterWindowTest, KeptInsideTheWorkArea) {
   const RECT area = WorkArea();
-  const HWND owner = Keep(Popup(nullptr, {area.right - 100, area.bottom - 80, area.right + 300, area.bottom + 200},
-                                WS_POPUP | WS_VISIBLE));
+  const HWND owner = Keep(
+      Popup(nullptr, {area.right - 100, area.bottom - 80, area.right + 300, area.bottom + 200}, WS_POPUP | WS_VISIBLE));
   const HWND window = Keep(Popup(owner, {0, 0, 400, 300}));
   ASSERT_TRUE(win::CWindow(window).CenterWindow());
   const RECT w = WindowRect(window);
@@ -108,8 +108,8 @@ TEST_F(CenterWindowTest, KeptInsideTheWorkArea) {
 }
 
 TEST(CWindowTest, TextsAndStyles) {
-  const HWND raw = CreateWindowExW(0, L"EDIT", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 50, 20, nullptr, nullptr, nullptr,
-                                   nullptr);
+  const HWND raw =
+      CreateWindowExW(0, L"EDIT", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 50, 20, nullptr, nullptr, nullptr, nullptr);
   const win::CWindow window(raw);
   const std::wstring text(2000, L'路');  // longer than any fixed buffer we use
   EXPECT_TRUE(window.SetWindowText(text));

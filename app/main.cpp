@@ -5,14 +5,15 @@
 #include "ui/main_dlg.h"
 #include "win/module.h"
 
-win::CAppModule _Module;
+// The module object: our resources and the main thread. The full start-up sequence comes later.
+win::CAppModule gModule;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The folder browser and the shell link object need a single-threaded apartment.
   CoInitialize(nullptr);
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
-  _Module.Init(instance);
+  gModule.Init(instance);
 
   INT_PTR result;
   {
@@ -20,7 +21,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     result = dialog.DoModal(GetActiveWindow());
   }
 
-  _Module.Term();
+  gModule.Term();
   CoUninitialize();
   return static_cast<int>(result);
 }

@@ -61,11 +61,14 @@ void StartScan(CMainDlg& dialog) {
     // flag and writes the counters and the window's texts: clearing the state under it
     // would let two workers run. Its texts need this thread, so wait dispatching.
     const win::CWindow button = dialog.GetDlgItem(IDC_START_STOP);
+    const bool hadFocus = GetFocus() == button.m_hWnd;
     button.EnableWindow(false);
     run.starting = true;
     win::WaitDispatching(run.worker.get(), dialog);
     run.starting = false;
     button.EnableWindow(true);
+    // A disabled control loses the focus; give it back so that Enter works as before.
+    if (hadFocus) dialog.SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button.m_hWnd), TRUE);
     if (run.closing) return;
   }
   run.worker.reset();

@@ -549,8 +549,11 @@ TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
   ASSERT_EQ(1, ui::gScanState.workerRunning.load()) << "the stopped worker is still restoring its file";
 
   dialog.Click(IDC_START_STOP);  // a new run while the old worker finishes
+  const HWND button = GetDlgItem(dialog.hwnd(), IDC_START_STOP);
+  EXPECT_TRUE(test::PumpUntil([&] { return !IsWindowEnabled(button); }, 10000)) << "greyed while the start waits";
   offer = dialog.WaitForOffer(60000);
   ASSERT_TRUE(offer);
+  EXPECT_TRUE(IsWindowEnabled(button));
   EXPECT_TRUE(tree.Restored());
   // The new run began after the old worker had ended: it counted every file once, and the
   // restored file is clean now.

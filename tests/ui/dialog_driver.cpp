@@ -99,9 +99,9 @@ bool ReadDialogTemplate(int id, DialogTemplate& out) {
   return true;
 }
 
-void ExpectControls(HWND dialog, const std::vector<ControlSpec>& controls) {
+void ExpectControls(HWND dialog, const std::vector<ExpectedControl>& controls) {
   HWND child = GetWindow(dialog, GW_CHILD);
-  for (const ControlSpec& control : controls) {
+  for (const ExpectedControl& control : controls) {
     ASSERT_TRUE(child) << "missing control " << control.id;
     SCOPED_TRACE(testing::Message() << "control " << control.id << " "
                                     << testing::PrintToString(control.text ? control.text : L""));

@@ -43,7 +43,7 @@ bool ReadDialogTemplate(int id, DialogTemplate& out);
 // One control as a dialog shows it, in tab order: its rectangle is in dialog units
 // (x, y, width, height); `required` style bits must all be set, and the bits under
 // `typeMask` must equal `type`. A null text or a false checkSize leaves that out.
-struct ControlSpec {
+struct ExpectedControl {
   int id;
   const wchar_t* cls;
   const wchar_t* text;
@@ -54,7 +54,7 @@ struct ControlSpec {
   bool checkSize = true;
 };
 // Checks the dialog's children, in their order, against the list.
-void ExpectControls(HWND dialog, const std::vector<ControlSpec>& controls);
+void ExpectControls(HWND dialog, const std::vector<ExpectedControl>& controls);
 // The font the dialog's controls are drawn with.
 LOGFONTW DialogFont(HWND dialog);
 

@@ -13,13 +13,19 @@ mfk_build -DMFK_BUILD_TESTS=ON
 # it never reaches them, and with Z: gone it never reaches the host either.
 prefix="$MFK_BUILD/wineprefix"
 mkdir -p "$MFK_BUILD/rdrive" "$MFK_BUILD/tmp"
-drives="$MFK_BUILD/test-drives.reg"
-printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"t:"="network"\r\n"r:"="floppy"\r\n\r\n' >"$drives"
+settings="$MFK_BUILD/test-settings.reg"
+printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"t:"="network"\r\n"r:"="floppy"\r\n\r\n' >"$settings"
+# No window manager runs on Xvfb: unmanaged windows spare every hidden window Wine's
+# two-second wait for a window manager's answer.
+printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n' >>"$settings"
+# The prefix's browser is a recorder (tests/ui/url_recorder.c): the pages the tool opens
+# are written to a file the test names, and nothing reaches the host's browser.
+printf '[HKEY_CLASSES_ROOT\\http\\shell\\open\\command]\r\n@="\\"T:\\\\bin\\\\url_recorder.exe\\" \\"%%1\\""\r\n\r\n' >>"$settings"
 # MFK_REUSE_PREFIX=1 keeps an existing prefix (quicker while iterating); CI always
 # starts from a fresh one.
 if [ "${MFK_REUSE_PREFIX:-0}" != 1 ] || [ ! -d "$prefix/drive_c" ]; then
   echo "== preparing the test prefix $prefix"
-  mfk_make_prefix "$prefix" "$drives"
+  mfk_make_prefix "$prefix" "$settings"
   ln -sfn "$MFK_BUILD" "$prefix/dosdevices/t:"
   ln -sfn "$MFK_BUILD/rdrive" "$prefix/dosdevices/r:"
 fi

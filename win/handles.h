@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <unknwn.h>
 #include <wininet.h>
 
@@ -89,6 +90,14 @@ struct GdiObjectTraits {
   static void Close(pointer h) noexcept { ::DeleteObject(h); }
 };
 
+// Memory from the COM task allocator, such as the item id lists the shell hands out.
+template <typename T>
+struct CoTaskMemTraits {
+  using pointer = T*;
+  static pointer Invalid() noexcept { return nullptr; }
+  static void Close(pointer p) noexcept { ::CoTaskMemFree(p); }
+};
+
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
@@ -97,6 +106,8 @@ using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using MemoryDc = UniqueHandle<MemoryDcTraits>;
 template <typename T>
 using GdiObject = UniqueHandle<GdiObjectTraits<T>>;
+template <typename T>
+using CoTaskMem = UniqueHandle<CoTaskMemTraits<T>>;
 
 // A device context borrowed with GetDC, handed back with ReleaseDC on the same window.
 class WindowDc {

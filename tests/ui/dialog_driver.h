@@ -1,0 +1,158 @@
+// Drives the real dialogs in this process the way a user would. The dialog runs modally on
+// a thread of its own, as the program runs it on its main thread; the test's thread finds
+// its windows by title, posts clicks, keys and commands to them and reads their texts
+// back with GetDlgItemText.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "win/handles.h"
+
+namespace test {
+
+inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
+inline constexpr wchar_t kOfferTitle[] = L"Marrow Finch病毒专杀工具";
+inline constexpr wchar_t kMessageBoxTitle[] = L"Morva安全";
+
+// What a window of a dialog thread looks like from outside.
+std::wstring WindowText(HWND window);
+std::wstring ItemText(HWND dialog, int id);
+bool ItemVisible(HWND dialog, int id);
+// A visible top-level dialog window of the thread with exactly this title; null if none.
+HWND FindDialog(DWORD threadId, const std::wstring& title);
+// The texts of a window's children, in their order.
+std::vector<std::wstring> ChildTexts(HWND window);
+
+// The header of a dialog template (DIALOGEX) in this executable's resources.
+struct DialogTemplate {
+  DWORD style = 0;
+  int items = 0;
+  short cx = 0, cy = 0;
+  std::wstring title;
+  WORD pointSize = 0, weight = 0;
+  BYTE italic = 0, charset = 0;
+  std::wstring face;
+};
+bool ReadDialogTemplate(int id, DialogTemplate& out);
+
+// One control as a dialog shows it, in tab order: its rectangle is in dialog units
+// (x, y, width, height); `required` style bits must all be set, and the bits under
+// `typeMask` must equal `type`. A null text or a false checkSize leaves that out.
+struct ExpectedControl {
+  int id;
+  const wchar_t* cls;
+  const wchar_t* text;
+  RECT dlu;
+  DWORD required;
+  DWORD typeMask;
+  DWORD type;
+  bool checkSize = true;
+};
+// Checks the dialog's children, in their order, against the list.
+void ExpectControls(HWND dialog, const std::vector<ExpectedControl>& controls);
+// The font the dialog's controls are drawn with.
+LOGFONTW DialogFont(HWND dialog);
+
+// A button press: the button takes the focus and tells its dialog, as under the mouse.
+void Click(HWND dialog, int id);
+// A key as the keyboard gives it to the window that has the focus.
+void PressKey(HWND window, UINT key);
+// True when the window's thread answers a message within the time.
+bool Answers(HWND window, DWORD timeoutMs = 2000);
+
+// Runs a modal dialog on a thread of its own and counts, on that thread, the windows
+// created with a given title and the ticks of timer 1 that its message loops deliver.
+class DialogThread {
+ public:
+  // `run` is called on the new thread, which has COM initialised; its result is the
+  // dialog's result.
+  explicit DialogThread(std::function<INT_PTR()> run);
+  ~DialogThread();
+  DialogThread(const DialogThread&) = delete;
+  DialogThread& operator=(const DialogThread&) = delete;
+
+  DWORD threadId() const { return threadId_; }
+  // Waits for a visible dialog with this title on the thread.
+  HWND WaitForDialog(const std::wstring& title, DWORD timeoutMs = 20000) const;
+  // Waits for the run to end and gives its result; nullopt-like -100 on time-out.
+  INT_PTR WaitForEnd(DWORD timeoutMs = 20000);
+  bool ended() const;
+
+  // Windows created on the thread with this title so far.
+  int Created(const std::wstring& title) const;
+  // Timer ticks (WM_TIMER, id 1) that the thread's message loops took so far.
+  int Ticks() const { return ticks_.load(); }
+  // Waits until `count` more ticks of timer 1 have been delivered: a fixed point in the
+  // dialog's life after which anything that a tick would do has been done.
+  bool WaitForTicks(int count, DWORD timeoutMs = 5000) const;
+
+ private:
+  static unsigned __stdcall ThreadMain(void* self);
+  static LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam);
+
+  std::function<INT_PTR()> run_;
+  win::KernelHandle thread_;
+  DWORD threadId_ = 0;
+  std::atomic<INT_PTR> result_{-100};
+  std::atomic<int> ticks_{0};
+  mutable CRITICAL_SECTION lock_;
+  std::vector<std::wstring> created_;
+};
+
+// The main dialog of the program on a thread of its own.
+class MainDialog {
+ public:
+  MainDialog();
+  HWND hwnd() const { return window_; }
+  DialogThread& thread() { return thread_; }
+
+  std::wstring Text(int id) const { return ItemText(window_, id); }
+  bool Visible(int id) const { return ItemVisible(window_, id); }
+  // Stands in for the folder browser, which alone sets the read-only path box.
+  void SetPath(const std::wstring& path) const;
+  void Click(int id) const { test::Click(window_, id); }
+  // A command as the link labels send it: the id alone, no control handle.
+  void Command(int id) const { PostMessageW(window_, WM_COMMAND, id, 0); }
+
+  // Idle after a run: prompt "选择扫描目录：", path box and browse button shown,
+  // current-file line hidden, button "开始查杀".
+  bool IsIdleAfterRun() const;
+  bool WaitForIdleAfterRun(DWORD timeoutMs = 20000) const;
+  // The offer dialog, once it shows.
+  HWND WaitForOffer(DWORD timeoutMs = 30000) const { return thread_.WaitForDialog(kOfferTitle, timeoutMs); }
+  int Offers() const { return thread_.Created(kOfferTitle); }
+  // Presses "取消" on the offer and waits until it has gone.
+  bool DeclineOffer(HWND offer) const;
+  // Ends the dialog with the close box and gives its result.
+  INT_PTR CloseWithCloseBox();
+
+ private:
+  DialogThread thread_;
+  HWND window_ = nullptr;
+};
+
+// Files the stand-in browser of the test prefix records: each URL the shell opens from
+// this process becomes one line of a file in `dir`.
+class OpenedUrls {
+ public:
+  explicit OpenedUrls(const std::wstring& dir);
+  ~OpenedUrls();
+  // The handler of http URLs in the prefix is the recorder (scripts/test.sh registers it).
+  static bool RecorderIsTheBrowser();
+  std::vector<std::wstring> Lines() const;
+  // Waits until `count` lines are there and every recorder started by this process has ended.
+  bool WaitFor(size_t count, DWORD timeoutMs = 20000) const;
+  // Waits until no recorder started by this process runs any more.
+  static bool WaitForRecordersToEnd(DWORD timeoutMs = 20000);
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace test

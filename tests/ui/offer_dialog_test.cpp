@@ -1,0 +1,222 @@
+// The offer at the end of a run, shown on a thread of its own as the scan run shows it.
+#include "ui/offer_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include "hosts.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/dialog_driver.h"
+#include "tests/ui/worker_support.h"
+#include "ui/resource.h"
+#include "ui/scan_run.h"
+#include "win/handles.h"
+#include "win/window.h"
+
+namespace {
+
+using test::DialogThread;
+
+constexpr RECT kOwnerRect{130, 90, 130 + 700, 90 + 450};
+
+// OfferDownload on a thread of its own, optionally with a top-level window of that thread
+// active when it is called.
+class OfferRun {
+ public:
+  enum class Owner { kNone, kActive, kActiveMinimized };
+  explicit OfferRun(Owner owner = Owner::kNone)
+      : thread_([this, owner] {
+          win::CWindow window;
+          if (owner != Owner::kNone) {
+            window.Attach(CreateWindowExW(0, L"STATIC", L"offer owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                          kOwnerRect.left, kOwnerRect.top, kOwnerRect.right - kOwnerRect.left,
+                                          kOwnerRect.bottom - kOwnerRect.top, nullptr, nullptr, nullptr, nullptr));
+            SetForegroundWindow(window);
+            SetActiveWindow(window);
+            if (owner == Owner::kActiveMinimized) window.ShowWindow(SW_MINIMIZE);
+          }
+          owner_ = window;
+          active_ = GetActiveWindow();
+          ui::OfferDownload();
+          if (window.m_hWnd) DestroyWindow(window);
+          return INT_PTR{0};
+        }) {
+    offer_ = thread_.WaitForDialog(test::kOfferTitle);
+    if (!offer_) ADD_FAILURE() << "the offer did not show";
+  }
+
+  HWND offer() const { return offer_; }
+  HWND owner() const { return owner_; }
+  HWND activeWhenCalled() const { return active_; }
+  // Waits until the offer has closed and OfferDownload has returned.
+  bool WaitForEnd() { return thread_.WaitForEnd() == 0; }
+
+ private:
+  // Written by the offer's thread: declared before it starts.
+  std::atomic<HWND> owner_{nullptr};
+  std::atomic<HWND> active_{nullptr};
+  DialogThread thread_;
+  HWND offer_ = nullptr;
+};
+
+class OfferDialogTest : public testing::Test {
+ protected:
+  void SetUp() override { test::ResetScanState(); }
+  test::TempDir dir;
+};
+
+TEST_F(OfferDialogTest, ControlsFollowTheTemplate) {
+  test::DialogTemplate header;
+  ASSERT_TRUE(test::ReadDialogTemplate(IDD_OFFER, header));
+  EXPECT_EQ(DWORD{DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU}, header.style);
+  EXPECT_EQ(212, header.cx);
+  EXPECT_EQ(100, header.cy);
+  EXPECT_EQ(test::kOfferTitle, header.title);
+  EXPECT_EQ(9, header.pointSize);
+  EXPECT_EQ(FW_NORMAL, header.weight);
+  EXPECT_EQ(GB2312_CHARSET, header.charset);
+  EXPECT_EQ(L"宋体", header.face);
+  EXPECT_EQ(6, header.items);
+
+  OfferRun run;
+  ASSERT_TRUE(run.offer());
+  const HWND offer = run.offer();
+  RECT size{0, 0, 212, 100}, client{};
+  MapDialogRect(offer, &size);
+  GetClientRect(offer, &client);
+  EXPECT_EQ(size.right, client.right);
+  EXPECT_EQ(size.bottom, client.bottom);
+  EXPECT_STREQ(L"宋体", test::DialogFont(offer).lfFaceName);
+
+  test::ExpectControls(offer,
+                       {
+                           {IDOK, L"Button", L"立即下载", {91, 77, 54, 16}, WS_TABSTOP, BS_TYPEMASK, BS_DEFPUSHBUTTON},
+                           {IDCANCEL, L"Button", L"取消", {155, 77, 50, 16}, WS_TABSTOP, BS_TYPEMASK, BS_PUSHBUTTON},
+                           {IDC_SUMMARY, L"Static", L"扫描完成，未发现病毒", {33, 15, 148, 8}, 0, SS_TYPEMASK, SS_LEFT},
+                           // The etched line and the icon size themselves: to the edge, to the icon.
+                           {-1, L"Static", L"", {7, 68, 198, 9}, 0, SS_TYPEMASK, SS_ETCHEDHORZ, false},
+                           {-1, L"Static", nullptr, {7, 7, 20, 20}, 0, SS_TYPEMASK, SS_ICON, false},
+                           {-1,
+                            L"Static",
+                            L"是否下载《Morva木马专杀》，快速判定系统是否中招？",
+                            {7, 41, 193, 8},
+                            0,
+                            SS_TYPEMASK,
+                            SS_LEFT},
+                       });
+  HWND icon = GetWindow(GetDlgItem(offer, IDC_SUMMARY), GW_HWNDNEXT);
+  icon = GetWindow(icon, GW_HWNDNEXT);
+  EXPECT_EQ(LoadIconW(nullptr, IDI_INFORMATION), reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)))
+      << "the system's information icon";
+
+  test::Click(offer, IDCANCEL);
+  EXPECT_TRUE(run.WaitForEnd());
+}
+
+TEST_F(OfferDialogTest, SummaryIsComposedFromTheRunStateWhenItOpens) {
+  struct Case {
+    int32_t stop, viruses, restored;
+    const wchar_t* summary;
+  };
+  const Case cases[] = {
+      {0, 0, 0, L"扫描完成，未发现病毒"},
+      {1, 0, 0, L"已被用户终止，未发现病毒"},
+      {0, 1, 1, L"扫描完成，查出1个病毒，恢复1个文件"},
+      {0, 3, 2, L"扫描完成，查出3个病毒，恢复2个文件"},
+      {1, 2, 0, L"已被用户终止，查出2个病毒，恢复0个文件"},
+  };
+  for (const Case& c : cases) {
+    ui::gScanState.stopRequested = c.stop;
+    ui::gScanState.virusesFound = c.viruses;
+    ui::gScanState.filesRestored = c.restored;
+    ui::gScanState.filesScanned = 1000;  // not part of the summary
+    OfferRun run;
+    ASSERT_TRUE(run.offer());
+    EXPECT_EQ(c.summary, test::ItemText(run.offer(), IDC_SUMMARY));
+    // A count that changes while the offer is open doesn't show.
+    ui::gScanState.virusesFound = c.viruses + 5;
+    InvalidateRect(run.offer(), nullptr, TRUE);
+    EXPECT_TRUE(test::Answers(run.offer()));
+    EXPECT_EQ(c.summary, test::ItemText(run.offer(), IDC_SUMMARY));
+    test::Click(run.offer(), IDCANCEL);
+    ASSERT_TRUE(run.WaitForEnd());
+  }
+}
+
+TEST_F(OfferDialogTest, WithoutAnActiveWindowItHasNoOwnerAndIsCentredOnTheWorkArea) {
+  OfferRun run;
+  ASSERT_TRUE(run.offer());
+  EXPECT_EQ(nullptr, run.activeWhenCalled());
+  EXPECT_EQ(nullptr, GetWindow(run.offer(), GW_OWNER));
+  RECT area{}, window{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  GetWindowRect(run.offer(), &window);
+  EXPECT_EQ((area.left + area.right) / 2 - (window.right - window.left) / 2, window.left);
+  EXPECT_EQ((area.top + area.bottom) / 2 - (window.bottom - window.top) / 2, window.top);
+  test::Click(run.offer(), IDCANCEL);
+  EXPECT_TRUE(run.WaitForEnd());
+}
+
+TEST_F(OfferDialogTest, OwnedByTheActiveWindowAndCentredOnIt) {
+  OfferRun run(OfferRun::Owner::kActive);
+  ASSERT_TRUE(run.offer());
+  ASSERT_TRUE(run.owner());
+  ASSERT_EQ(run.owner(), run.activeWhenCalled()) << "the owner window could not be made active";
+  EXPECT_EQ(run.owner(), GetWindow(run.offer(), GW_OWNER));
+  EXPECT_FALSE(IsWindowEnabled(run.owner())) << "a modal offer disables its owner";
+  RECT owner{}, window{};
+  GetWindowRect(run.owner(), &owner);
+  GetWindowRect(run.offer(), &window);
+  EXPECT_EQ((owner.left + owner.right) / 2 - (window.right - window.left) / 2, window.left);
+  EXPECT_EQ((owner.top + owner.bottom) / 2 - (window.bottom - window.top) / 2, window.top);
+  test::Click(run.offer(), IDCANCEL);
+  EXPECT_TRUE(run.WaitForEnd());
+}
+
+TEST_F(OfferDialogTest, AMinimizedOwnerLeavesItCentredOnTheWorkArea) {
+  OfferRun run(OfferRun::Owner::kActiveMinimized);
+  ASSERT_TRUE(run.offer());
+  if (run.activeWhenCalled() != run.owner()) {
+    test::Click(run.offer(), IDCANCEL);
+    run.WaitForEnd();
+    GTEST_SKIP() << "the minimized window is not the active window here";
+  }
+  EXPECT_EQ(run.owner(), GetWindow(run.offer(), GW_OWNER));
+  EXPECT_TRUE(IsIconic(run.owner()));
+  RECT area{}, window{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  GetWindowRect(run.offer(), &window);
+  EXPECT_EQ((area.left + area.right) / 2 - (window.right - window.left) / 2, window.left);
+  EXPECT_EQ((area.top + area.bottom) / 2 - (window.bottom - window.top) / 2, window.top);
+  test::Click(run.offer(), IDCANCEL);
+  EXPECT_TRUE(run.WaitForEnd());
+}
+
+TEST_F(OfferDialogTest, EnterAcceptsAndOpensTheDownload) {
+  ASSERT_TRUE(test::OpenedUrls::RecorderIsTheBrowser()) << "scripts/test.sh registers the recorder as the browser";
+  const test::OpenedUrls opened(dir.path());
+  OfferRun run;
+  ASSERT_TRUE(run.offer());
+  test::PressKey(GetDlgItem(run.offer(), IDOK), VK_RETURN);
+  ASSERT_TRUE(run.WaitForEnd());
+  ASSERT_TRUE(opened.WaitFor(1));
+  EXPECT_EQ(std::vector<std::wstring>{std::wstring(L"http://") + hosts::kDownload + L"/MorvaSetup.exe"},
+            opened.Lines());
+}
+
+TEST_F(OfferDialogTest, CancelEscapeAndCloseBoxOpenNothing) {
+  ASSERT_TRUE(test::OpenedUrls::RecorderIsTheBrowser()) << "scripts/test.sh registers the recorder as the browser";
+  const test::OpenedUrls opened(dir.path());
+  for (int way = 0; way < 3; ++way) {
+    OfferRun run;
+    ASSERT_TRUE(run.offer());
+    if (way == 0) test::Click(run.offer(), IDCANCEL);
+    if (way == 1) test::PressKey(GetDlgItem(run.offer(), IDOK), VK_ESCAPE);
+    if (way == 2) PostMessageW(run.offer(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_TRUE(run.WaitForEnd()) << "way " << way;
+  }
+  // The shell has started any program it was asked to before OfferDownload returned.
+  ASSERT_TRUE(test::OpenedUrls::WaitForRecordersToEnd());
+  EXPECT_TRUE(opened.Lines().empty());
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+#include "ui/main_dlg.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "engine/process_sweep.h"
+#include "hosts.h"
+#include "ui/scan_run.h"
+#include "win/handles.h"
+#include "win/module.h"
+
+namespace ui {
+
+namespace {
+
+constexpr UINT_PTR kFinishTimer = 1;
+constexpr UINT kFinishTimerPeriodMs = 200;
+// The button's caption is read into a buffer of this many characters.
+constexpr int kCaptionChars = 512;
+
+constexpr wchar_t kStartCaption[] = L"开始查杀";
+
+std::wstring PageUrl(const wchar_t* host, const wchar_t* path) { return std::wstring(L"http://") + host + path; }
+
+}  // namespace
+
+bool CMainDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+  switch (message) {
+    case WM_INITDIALOG:
+      result = OnInitDialog();
+      return true;
+    case WM_TIMER:
+      OnTimer(wParam);
+      result = 0;
+      return true;
+    case WM_COMMAND:
+      // Told apart by the command id alone: the links send theirs without a notification
+      // code or a control handle.
+      if (!OnCommand(LOWORD(wParam))) return false;
+      result = 0;
+      return true;
+  }
+  // WM_ERASEBKGND, last in the map: the dialog's own painting of its bands, icon, title
+  // and logo goes here as a case (result 1) once it exists; until then the system erases
+  // the background.
+  return false;
+}
+
+LRESULT CMainDlg::OnInitDialog() {
+  CenterWindow();
+
+  const HINSTANCE instance = win::ResourceInstance();
+  m_hIconLarge = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+  SetIcon(m_hIconLarge, true);
+  SetIcon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                        GetSystemMetrics(SM_CYSMICON), 0)),
+          false);
+  m_hLogo = LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_LOGO));
+
+  // The link labels are attached here, once the link control exists: 1009, 1011 and 1012
+  // in that order, each given SS_NOTIFY when attached; 1011 and 1012 stand in the bottom
+  // band and get its colour as their background. Until then the three stay plain static
+  // texts, and their commands work when sent.
+
+  SetDlgItemText(IDC_PATH, kAllDrivesText);
+  GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_HIDE);
+  SetTimer(kFinishTimer, kFinishTimerPeriodMs);
+  engine::EnableDebugPrivilege();
+  return 1;  // the system puts the focus on the first control
+}
+
+void CMainDlg::OnTimer(UINT_PTR id) {
+  if (id == kFinishTimer) CheckScanFinished(*this);
+}
+
+bool CMainDlg::OnCommand(int id) {
+  switch (id) {
+    case IDOK:
+    case IDCANCEL:
+      OnEndDialog(id);
+      return true;
+    case IDC_START_STOP:
+      OnStartStop();
+      return true;
+    case IDC_BROWSE:
+      OnBrowse();
+      return true;
+    case IDC_LINK_TOPIC:
+      OpenPage(PageUrl(hosts::kMainSite, L"/ztmf.html"));
+      return true;
+    case IDC_LINK_SITE:
+      OpenPage(PageUrl(hosts::kMainSite, L"/?s=1"));
+      return true;
+    case IDC_LINK_COMMUNITY:
+      OpenPage(PageUrl(hosts::kCommunity, L"/?s=1"));
+      return true;
+  }
+  return false;
+}
+
+void CMainDlg::OnEndDialog(int result) {
+  if (m_run.closing) return;  // already ending, and waiting for the worker
+  m_run.closing = true;
+  // A worker in the middle of restoring a file must not be cut off by the end of the
+  // process: it is asked to stop and finishes the file in hand first.
+  StopAndWaitForWorker(*this);
+  EndDialog(result);
+}
+
+void CMainDlg::OnStartStop() {
+  // While the dialog ends, or while a start waits for the last worker, the button does nothing.
+  if (m_run.closing || m_run.starting) return;
+  wchar_t caption[kCaptionChars] = {};
+  if (::GetDlgItemTextW(m_hWnd, IDC_START_STOP, caption, kCaptionChars) == 0) return;
+  if (std::wstring(caption) == kStartCaption)
+    StartScan(*this);
+  else
+    RequestStop(*this);
+}
+
+void CMainDlg::OnBrowse() {
+  BROWSEINFOW info{};
+  info.hwndOwner = m_hWnd;
+  info.pidlRoot = nullptr;  // the desktop
+  info.lpszTitle = L"选择目录";
+  info.ulFlags = BIF_RETURNONLYFSDIRS;
+  win::CoTaskMem<ITEMIDLIST> chosen(SHBrowseForFolderW(&info));
+  if (!chosen) return;  // cancelled
+
+  const CWindow pathBox = GetDlgItem(IDC_PATH);
+  wchar_t path[MAX_PATH] = {};
+  if (pathBox.m_hWnd && SHGetPathFromIDListW(chosen.get(), path)) pathBox.SetWindowText(path);
+}
+
+void CMainDlg::OpenPage(const std::wstring& url) {
+  ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void ResetToIdle(CMainDlg& dialog) {
+  dialog.SetDlgItemText(IDC_PROMPT, L"选择扫描目录：");
+  dialog.GetDlgItem(IDC_PATH).ShowWindow(SW_SHOW);
+  dialog.GetDlgItem(IDC_BROWSE).ShowWindow(SW_SHOW);
+  dialog.GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_HIDE);
+  dialog.SetDlgItemText(IDC_START_STOP, kStartCaption);
+}
+
+}  // namespace ui

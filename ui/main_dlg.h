@@ -1,0 +1,54 @@
+// The main window: dialog 129. The user picks all fixed drives (the default) or one
+// directory, starts and stops the scan, watches its progress and opens the maker's pages.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ui/resource.h"
+#include "ui/scan_control.h"
+#include "win/dialog.h"
+
+namespace ui {
+
+class CMainDlg : public win::CDialogImpl<CMainDlg> {
+ public:
+  enum { IDD = IDD_MAIN };
+
+  CMainDlg() = default;
+  ~CMainDlg() override = default;
+
+  bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+  // Drawn in the top band and the bottom band by the dialog's painting. Both are loaded
+  // when the dialog opens and live as long as the process.
+  HICON largeIcon() const { return m_hIconLarge; }
+  HBITMAP logo() const { return m_hLogo; }
+
+  // The scan run's bookkeeping on this window's thread (scan_control.h).
+  RunControl& runControl() { return m_run; }
+
+ private:
+  LRESULT OnInitDialog();
+  void OnTimer(UINT_PTR id);
+  bool OnCommand(int id);
+  // Commands 1 and 2 (the close box and Escape give 2): the dialog ends with that result.
+  void OnEndDialog(int result);
+  void OnStartStop();
+  void OnBrowse();
+  static void OpenPage(const std::wstring& url);
+
+  HICON m_hIconLarge = nullptr;
+  // The three link labels (on 1009, 1011 and 1012, in that order) are members here; they
+  // come with the link control.
+  HBITMAP m_hLogo = nullptr;
+  RunControl m_run;
+};
+
+// Puts the controls into the idle state after a run: prompt "选择扫描目录：", path box and
+// browse button shown, current-file line hidden, button "开始查杀". The texts of the path
+// box and of the progress line stay as they are.
+void ResetToIdle(CMainDlg& dialog);
+
+}  // namespace ui

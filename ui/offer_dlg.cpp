@@ -1,0 +1,45 @@
+#include "ui/offer_dlg.h"
+
+#include <shellapi.h>
+
+#include <string>
+
+#include "hosts.h"
+#include "ui/scan_run.h"
+
+namespace ui {
+
+bool COKDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+  switch (message) {
+    case WM_INITDIALOG:
+      result = OnInitDialog();
+      return true;
+    case WM_COMMAND:
+      // Enter gives IDOK through the default button; the close box and Escape give IDCANCEL.
+      switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+          EndDialog(LOWORD(wParam));
+          result = 0;
+          return true;
+      }
+      return false;
+  }
+  return false;
+}
+
+LRESULT COKDlg::OnInitDialog() {
+  CenterWindow();
+  // Composed once: counts that a stopped worker adds while the offer is open don't show.
+  SetDlgItemText(IDC_SUMMARY, FormatFinalSummary(gScanState));
+  return 1;
+}
+
+void OfferDownload() {
+  COKDlg offer;
+  if (offer.DoModal(GetActiveWindow()) != IDOK) return;
+  const std::wstring url = std::wstring(L"http://") + hosts::kDownload + L"/MorvaSetup.exe";
+  ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace ui

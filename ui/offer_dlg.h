@@ -1,0 +1,27 @@
+// The end of every run: dialog 202 states the outcome in one line and offers the maker's
+// trojan scanner for download.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/resource.h"
+#include "win/dialog.h"
+
+namespace ui {
+
+class COKDlg : public win::CDialogImpl<COKDlg> {
+ public:
+  enum { IDD = IDD_OFFER };
+
+  bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+ private:
+  LRESULT OnInitDialog();
+};
+
+// Shows the offer, owned by the window active on this thread (none when the main window
+// isn't active, which then stays usable), with the summary of the run state as it stands
+// when it opens. "立即下载" opens the setup download in the browser.
+void OfferDownload();
+
+}  // namespace ui

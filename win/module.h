@@ -1,0 +1,42 @@
+// The module object: which module holds our resources and which thread is the program's
+// main thread. We run only modal dialogs, each with the system's own message loop, so
+// there is no registry of message loops and no window for setting-change notices.
+#pragma once
+
+#include <windows.h>
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace win {
+
+// The module this code is linked into. Our dialogs, icons and bitmaps live there,
+// whichever module the process was started from.
+inline HINSTANCE ResourceInstance() noexcept { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+class CAppModule {
+ public:
+  CAppModule() noexcept = default;
+  CAppModule(const CAppModule&) = delete;
+  CAppModule& operator=(const CAppModule&) = delete;
+
+  // Records the instance and the calling thread as the main thread.
+  HRESULT Init(HINSTANCE instance) noexcept {
+    m_hInst = instance ? instance : ResourceInstance();
+    m_dwMainThreadID = ::GetCurrentThreadId();
+    return S_OK;
+  }
+  void Term() noexcept {
+    m_hInst = nullptr;
+    m_dwMainThreadID = 0;
+  }
+
+  HINSTANCE GetModuleInstance() const noexcept { return m_hInst ? m_hInst : ResourceInstance(); }
+  HINSTANCE GetResourceInstance() const noexcept { return GetModuleInstance(); }
+  DWORD GetMainThreadID() const noexcept { return m_dwMainThreadID; }
+
+ private:
+  HINSTANCE m_hInst = nullptr;
+  DWORD m_dwMainThreadID = 0;
+};
+
+}  // namespace win

@@ -1,27 +1,65 @@
+// The entry routine: the process frame around the main dialog. The process-wide objects
+// (process_objects.cpp) have been constructed before it runs, and the start-up report is
+// already on its way.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <shlobj.h>
 
+#include <string>
+
+#include "app/process_objects.h"
+#include "app/product_folder.h"
 #include "ui/main_dlg.h"
-#include "win/module.h"
 
-// The module object: our resources and the main thread. The full start-up sequence comes later.
-win::CAppModule gModule;
+namespace {
 
+// Reports once when the maker's data folder is missing. Anything at that path counts as
+// present, a plain file too: only its absence is of interest.
+void CheckProductFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  // On failure the buffer stays empty, and there is nothing to check.
+  SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+  const std::wstring path = app::ProductFolderPath(folder);
+  if (path.empty()) return;
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    gUsageReporter.SendUsageReport(report::REPORT_ACTION_NO_PRODUCT_FOLDER);
+}
+
+}  // namespace
+
+// The command line is ignored: the tool has no options.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // The folder browser and the shell link object need a single-threaded apartment.
+  // The folder browser and the shell link object need a single-threaded apartment. None
+  // of the start-up calls stops the start when it fails.
   CoInitialize(nullptr);
+
+  // A first call into the window manager's Unicode default procedure before any window
+  // exists, as the window framework's programs have always started: on systems where the
+  // Unicode window functions come from a compatibility layer it binds them here. It has
+  // no effect otherwise.
+  DefWindowProcW(nullptr, 0, 0, 0);
+
+  // The size is that of the structure's first version (8 bytes), which every version of
+  // the common controls accepts.
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
+  static_assert(sizeof controls == 8, "INITCOMMONCONTROLSEX is two DWORDs");
   InitCommonControlsEx(&controls);
+
+  CheckProductFolder();
+
   gModule.Init(instance);
 
   INT_PTR result;
   {
     ui::CMainDlg dialog;
+    // No window of ours exists yet, so this is normally no owner at all. -1 when the
+    // dialog can't be created.
     result = dialog.DoModal(GetActiveWindow());
-  }
+  }  // the dialog object goes before the module is terminated
 
   gModule.Term();
   CoUninitialize();
+  // 1 or 2, the command that ended the dialog; -1 when it never opened.
   return static_cast<int>(result);
 }

@@ -1,0 +1,313 @@
+// The whole program, started as a user starts it: the built MarrowFinchKiller.exe in a
+// process of its own, its reports going through http_proxy (inherited from this process)
+// to a recorder of the test, its main window found by its title and closed the way a user
+// closes it. These change the prefix's all-users application-data folder and the
+// machine identifier's key, and put both back.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/report/machine_id_key.h"
+#include "tests/report/report_expectations.h"
+#include "tests/support/http_recorder.h"
+#include "tests/support/test_support.h"
+#include "win/handles.h"
+
+namespace {
+
+constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
+constexpr test::RegistryView k32 = KEY_WOW64_32KEY;
+constexpr test::RegistryView k64 = KEY_WOW64_64KEY;
+const std::string kStoredId("\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB\xCC\xDD\xEE\xFF", 16);
+constexpr char kStoredIdText[] = "00112233445566778899AABBCCDDEEFF";
+
+// A first start in a fresh prefix loads a good part of Wine; later ones take a second or so.
+constexpr DWORD kStartMs = 30000;
+constexpr DWORD kReportMs = 10000;
+// Closing is quick: no worker is waited for. A program that waited for a report in
+// flight would take up to the 5 s receive time-out.
+constexpr DWORD kPromptEndMs = 3000;
+
+std::wstring ProgramPath() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
+
+// One run of a program. Whatever still runs when the object goes is ended.
+class Program {
+ public:
+  explicit Program(const std::wstring& exe, const std::wstring& arguments = L"") {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    // No standard handles: under ctest they are pipes, and ctest waits until every holder
+    // of them has ended. The environment is this process's, http_proxy included.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                        &startup, &info)) {
+      ADD_FAILURE() << "could not start the program, error " << GetLastError();
+      return;
+    }
+    CloseHandle(info.hThread);
+    process_.reset(info.hProcess);
+    id_ = info.dwProcessId;
+  }
+  ~Program() {
+    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process_.get(), 99);
+      WaitForSingleObject(process_.get(), 10000);
+    }
+  }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  bool started() const { return static_cast<bool>(process_); }
+
+  // The program's visible top-level window with that title, or null after the time-out
+  // (or when the program ended first).
+  HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs) const {
+    HWND found = nullptr;
+    test::PumpUntil(
+        [&] {
+          found = FindWindowOf(title);
+          return found != nullptr || WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT;
+        },
+        timeoutMs);
+    return found;
+  }
+
+  // True when the program ended within the time-out; its exit code then goes to exitCode.
+  bool WaitForEnd(DWORD timeoutMs, DWORD& exitCode) const {
+    if (!process_ || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
+    return GetExitCodeProcess(process_.get(), &exitCode) != FALSE;
+  }
+
+ private:
+  struct Search {
+    DWORD processId;
+    const std::wstring* title;
+    HWND found;
+  };
+
+  HWND FindWindowOf(const std::wstring& title) const {
+    Search search{id_, &title, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+          auto* search = reinterpret_cast<Search*>(parameter);
+          DWORD owner = 0;
+          GetWindowThreadProcessId(window, &owner);
+          if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+          wchar_t text[256] = {};
+          GetWindowTextW(window, text, 256);
+          if (*search->title != text) return TRUE;
+          search->found = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+
+  win::KernelHandle process_;
+  DWORD id_ = 0;
+};
+
+// "Morva" in the prefix's all-users application-data folder, as one test wants it:
+// missing, a folder or a plain file. Whatever was there is moved aside and put back.
+class ProductFolder {
+ public:
+  enum class State { kMissing, kFolder, kPlainFile };
+
+  explicit ProductFolder(State state) {
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) || !*folder) {
+      ADD_FAILURE() << "no all-users application-data folder";
+      return;
+    }
+    path_ = std::wstring(folder) + L"\\Morva";
+    if (test::Exists(path_)) {
+      saved_ = path_ + L"-saved-" + std::to_wstring(GetCurrentProcessId());
+      if (!MoveFileW(path_.c_str(), saved_.c_str())) {
+        ADD_FAILURE() << "could not move the existing product folder aside, error " << GetLastError();
+        saved_.clear();
+        return;
+      }
+    }
+    if (state == State::kFolder) {
+      EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr));
+    } else if (state == State::kPlainFile) {
+      EXPECT_TRUE(test::WriteBytes(path_, "not a folder"));
+    }
+  }
+  ~ProductFolder() {
+    if (path_.empty()) return;
+    test::RemoveTree(path_);
+    DeleteFileW(path_.c_str());
+    if (!saved_.empty()) MoveFileW(saved_.c_str(), path_.c_str());
+  }
+  ProductFolder(const ProductFolder&) = delete;
+  ProductFolder& operator=(const ProductFolder&) = delete;
+
+ private:
+  std::wstring path_;
+  std::wstring saved_;
+};
+
+// The query of every request, after checking that each one is a report as the program
+// sends it: a GET of the report path on the report host, with "Connection: Close".
+std::vector<std::string> ReportQueries(const std::vector<test::HttpRequest>& requests) {
+  const std::string prefix = "GET http://" + test::Ascii(hosts::kReportHost) + "/feed/feedkb.php?";
+  const std::string suffix = " HTTP/1.1";
+  std::vector<std::string> queries;
+  for (const test::HttpRequest& request : requests) {
+    const std::string line = test::ProxiedRequestLine(request);
+    EXPECT_EQ(0u, line.rfind(prefix, 0)) << line;
+    EXPECT_TRUE(line.size() > prefix.size() + suffix.size() &&
+                line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0)
+        << line;
+    EXPECT_EQ(test::Ascii(hosts::kReportHost), request.Header("Host"));
+    EXPECT_EQ("Close", request.Header("Connection"));
+    if (line.size() > prefix.size() + suffix.size())
+      queries.push_back(line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
+  }
+  std::sort(queries.begin(), queries.end());
+  return queries;
+}
+
+std::string Query(const std::string& id, int action) { return "m=" + id + "&c=6&a=" + std::to_string(action); }
+
+// Every run gets a recorder as its proxy and the identifier's key put back afterwards.
+class ProgramTest : public testing::Test {
+ protected:
+  explicit ProgramTest(int status = 200)
+      : recorder_(status), useRecorder_(L"http_proxy", recorder_.ProxyUrl().c_str()) {}
+
+  void SetUp() override {
+    ASSERT_TRUE(recorder_.listening());
+    ASSERT_TRUE(test::WriteMachineIdValue(k32, REG_BINARY, kStoredId));
+  }
+
+  // Ends the program with a command as its dialog gets it and returns the exit code.
+  static DWORD CloseAndWait(const Program& program, HWND window, UINT message, WPARAM wParam) {
+    EXPECT_TRUE(PostMessageW(window, message, wParam, 0));
+    DWORD exitCode = 0xDEADBEEF;
+    EXPECT_TRUE(program.WaitForEnd(10000, exitCode)) << "the program did not end";
+    return exitCode;
+  }
+
+  test::MachineIdKeyGuard keyGuard_;
+  test::HttpRecorder recorder_;
+  test::ScopedEnvironment useRecorder_;
+};
+
+TEST_F(ProgramTest, WithTheProductFolderOnlyTheStartupReportIsSent) {
+  // Another identifier in the 64-bit view, where a 64-bit program looks by default (in a
+  // prefix with a single view the second write replaces it).
+  ASSERT_TRUE(test::WriteMachineIdValue(k64, REG_BINARY, test::Sequence(0xA0, 0xB0)));
+  ASSERT_TRUE(test::WriteMachineIdValue(k32, REG_BINARY, kStoredId));
+  ProductFolder folder(ProductFolder::State::kFolder);
+
+  Program program(ProgramPath());
+  ASSERT_TRUE(program.started());
+  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  ASSERT_NE(nullptr, window) << "no main window";
+
+  ASSERT_TRUE(recorder_.WaitForRequests(1, kReportMs));
+  EXPECT_FALSE(recorder_.WaitForRequests(2, 2000)) << "a second report with the folder present";
+  EXPECT_EQ(2u, CloseAndWait(program, window, WM_SYSCOMMAND, SC_CLOSE));
+
+  // The identifier stored in the 32-bit view, which earlier 32-bit releases used.
+  EXPECT_EQ(std::vector<std::string>{Query(kStoredIdText, 3)}, ReportQueries(recorder_.Requests()));
+}
+
+TEST_F(ProgramTest, WithoutTheProductFolderBothReportsAreSent) {
+  // No identifier yet: the program makes one, in the 32-bit view, and reports with it.
+  ASSERT_TRUE(test::DeleteMachineIdKey(k32));
+  ASSERT_TRUE(test::DeleteMachineIdKey(k64));
+  ProductFolder folder(ProductFolder::State::kMissing);
+
+  Program program(ProgramPath());
+  ASSERT_TRUE(program.started());
+  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  ASSERT_NE(nullptr, window) << "no main window";
+
+  // Each report has a worker of its own: they arrive in either order.
+  ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
+  EXPECT_EQ(2u, CloseAndWait(program, window, WM_COMMAND, IDCANCEL));
+
+  const test::StoredValue stored = test::ReadMachineIdValue(k32);
+  ASSERT_TRUE(stored.valueExists);
+  EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored.type);
+  ASSERT_EQ(16u, stored.bytes.size());
+  const std::string id = test::Ascii(test::HexOf(stored.bytes));
+  EXPECT_EQ((std::vector<std::string>{Query(id, 3), Query(id, 4)}), ReportQueries(recorder_.Requests()));
+}
+
+TEST_F(ProgramTest, APlainFileNamedMorvaCountsAsTheFolder) {
+  ProductFolder folder(ProductFolder::State::kPlainFile);
+
+  Program program(ProgramPath());
+  ASSERT_TRUE(program.started());
+  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  ASSERT_NE(nullptr, window) << "no main window";
+
+  ASSERT_TRUE(recorder_.WaitForRequests(1, kReportMs));
+  EXPECT_FALSE(recorder_.WaitForRequests(2, 2000)) << "a second report with a file named Morva present";
+  // The exit code is whatever ended the dialog: command 1 here.
+  EXPECT_EQ(1u, CloseAndWait(program, window, WM_COMMAND, IDOK));
+  EXPECT_EQ(std::vector<std::string>{Query(kStoredIdText, 3)}, ReportQueries(recorder_.Requests()));
+}
+
+TEST_F(ProgramTest, ArgumentsChangeNothing) {
+  ProductFolder folder(ProductFolder::State::kMissing);
+
+  Program program(ProgramPath(), L"/scan \"C:\\\" --quiet -1 /?");
+  ASSERT_TRUE(program.started());
+  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  ASSERT_NE(nullptr, window) << "no main window";
+
+  ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
+  EXPECT_EQ(2u, CloseAndWait(program, window, WM_SYSCOMMAND, SC_CLOSE));
+  EXPECT_EQ((std::vector<std::string>{Query(kStoredIdText, 3), Query(kStoredIdText, 4)}),
+            ReportQueries(recorder_.Requests()));
+}
+
+// A report server that takes the requests and never answers.
+class ProgramWithSilentServerTest : public ProgramTest {
+ protected:
+  ProgramWithSilentServerTest() : ProgramTest(test::HttpRecorder::kNeverAnswer) {}
+};
+
+TEST_F(ProgramWithSilentServerTest, ClosingWhileReportsWaitForAnswersEndsAtOnce) {
+  ProductFolder folder(ProductFolder::State::kMissing);
+
+  Program program(ProgramPath());
+  ASSERT_TRUE(program.started());
+  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  ASSERT_NE(nullptr, window) << "no main window";
+  // Both reports are sent and wait for their answers when the user closes the dialog.
+  ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
+
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_TRUE(PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0));
+  DWORD exitCode = 0;
+  ASSERT_TRUE(program.WaitForEnd(kPromptEndMs, exitCode)) << "the program waited for its reports";
+  EXPECT_LT(GetTickCount64() - start, kPromptEndMs);
+  EXPECT_EQ(2u, exitCode);
+}
+
+// The program built without its resource script: the main dialog has no template.
+TEST_F(ProgramTest, ADialogThatCannotOpenGivesExitCodeMinusOne) {
+  ProductFolder folder(ProductFolder::State::kFolder);
+
+  Program program(test::ExeDir() + L"program_without_dialogs.exe");
+  ASSERT_TRUE(program.started());
+  DWORD exitCode = 0;
+  ASSERT_TRUE(program.WaitForEnd(kStartMs, exitCode));
+  EXPECT_EQ(static_cast<DWORD>(-1), exitCode);
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The end-to-end scenario in a prefix of its own: makes a fresh prefix (drive C: only, plus
+# T: for the build folder as a network drive, which no scan walks), starts the report
+# recorder as the HTTP proxy, and runs the scenario's driver there.
+# usage: run_e2e.sh <build folder>
+set -euo pipefail
+MFK_BUILD="$(cd "$1" && pwd)"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+
+prefix="$MFK_BUILD/e2e-prefix"
+work="$MFK_BUILD/e2e"
+rm -rf "$work" && mkdir -p "$work"
+printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"t:"="network"\r\n\r\n' >"$work/drives.reg"
+mfk_make_prefix "$prefix" "$work/drives.reg"
+ln -sfn "$MFK_BUILD" "$prefix/dosdevices/t:"
+
+python3 "$(dirname "${BASH_SOURCE[0]}")/recorder.py" --log "$work/requests.log" --port-file "$work/port" &
+recorder=$!
+cleanup() {
+  kill "$recorder" 2>/dev/null || true
+  WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+export MFK_HTTP_PROXY="http://127.0.0.1:$(cat "$work/port")"
+export MFK_E2E_REQUESTS='T:\e2e\requests.log'
+mfk_wine_env "$prefix"
+"$WINESERVER" -p </dev/null >/dev/null 2>&1
+"$WINE" "$MFK_BUILD/bin/mfk_warmup.exe" </dev/null >/dev/null 2>&1
+"$WINE" "$MFK_BUILD/bin/e2e_tests.exe"

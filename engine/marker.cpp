@@ -4,10 +4,13 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <memory>
 #include <new>
+
+#include "win/handles.h"
 
 namespace engine {
 
@@ -26,7 +29,26 @@ void TrimTrailingSpace(std::wstring& text) {
 
 }  // namespace
 
+bool MayCarryVersionResource(const wchar_t* path) {
+  // The same sharing as the restoration's opens, so that the shortcut never fails on a
+  // file the rest of the scan could read.
+  win::FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return true;
+  char head[4] = {};
+  DWORD read = 0;
+  if (!ReadFile(file.get(), head, sizeof head, &read, nullptr)) return true;
+  if (read >= 2 && head[0] == 'M' && head[1] == 'Z') return true;
+  if (read >= 4 && std::memcmp(head, "SZDD", 4) == 0) return true;
+  return false;
+}
+
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName) {
+  if (!MayCarryVersionResource(path)) return false;
+  return GetFileCompanyNameFromVersionServices(path, companyName);
+}
+
+bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName) {
   DWORD handle = 0;
   const DWORD size = GetFileVersionInfoSizeW(path, &handle);
   if (size == 0) return false;

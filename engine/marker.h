@@ -12,7 +12,20 @@ inline constexpr wchar_t kVirusMarker[] = L"Hermitage Hortative";
 // its translation table, with trailing white space removed. Returns false, leaving
 // companyName untouched, when the file has no readable version resource (or is missing,
 // or is a directory). With no translation table the read succeeds with an empty name.
+// Files that can't carry a version resource are told apart by their first bytes, without
+// asking the version services (which open such a file several times before giving up).
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName);
+
+// The same read, always through the version services. The scan doesn't need it; it is what
+// the shortcut above must agree with.
+bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName);
+
+// False when the file's first bytes show that no version resource can be read from it:
+// the version services read only executable images, which begin with "MZ", and files
+// compressed by the LZ expander ("SZDD"), which they expand first. True when the file
+// may carry one, and when its first bytes can't be read at all (the caller then asks the
+// version services, as it would have without the shortcut).
+bool MayCarryVersionResource(const wchar_t* path);
 
 // True exactly when the company name can be read and contains the marker, in any case.
 bool IsVirusFile(const wchar_t* path);

@@ -92,18 +92,26 @@ bool RestoreVirusFile(const std::wstring& path) {
   return true;
 }
 
-bool ScanFile(const std::wstring& path, ScanState& state, const ProgressView& view) {
+void ShowProgress(const ProgressView& view, const ProgressSnapshot& snapshot) {
+  const std::wstring line = FormatProgressLine(snapshot.filesScanned, snapshot.virusesFound, snapshot.filesRestored);
+  SetDlgItemTextW(view.window, view.progressLineId, line.c_str());
+  SetDlgItemTextW(view.window, view.currentFileId, snapshot.path.c_str());
+}
+
+bool ScanFile(const std::wstring& path, ScanState& state, const ProgressView& view, ProgressThrottle* throttle) {
   const bool goOn = state.stopRequested.load() == 0;
 
-  const int32_t scanned = state.filesScanned.fetch_add(1) + 1;
+  ProgressSnapshot snapshot;
+  snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
   if (IsVirusFile(path.c_str())) {
     state.virusesFound.fetch_add(1);
     if (RestoreVirusFile(path)) state.filesRestored.fetch_add(1);
   }
+  snapshot.virusesFound = state.virusesFound.load();
+  snapshot.filesRestored = state.filesRestored.load();
+  snapshot.path = path;
 
-  const std::wstring line = FormatProgressLine(scanned, state.virusesFound.load(), state.filesRestored.load());
-  SetDlgItemTextW(view.window, view.progressLineId, line.c_str());
-  SetDlgItemTextW(view.window, view.currentFileId, path.c_str());
+  if (!throttle || throttle->Record(snapshot, !goOn)) ShowProgress(view, snapshot);
   return goOn;
 }
 

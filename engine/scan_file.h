@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "engine/progress_throttle.h"
 #include "engine/scan_state.h"
 
 namespace engine {
@@ -31,7 +32,12 @@ bool RestoreVirusFile(const std::wstring& path);
 
 // Counts the file, tests it, restores it when infected and shows the counts and the
 // path. Returns false when the walk is to stop: stopRequested was set when it began.
-// The file is handled in full either way.
-bool ScanFile(const std::wstring& path, ScanState& state, const ProgressView& view);
+// The file is handled in full either way. With a throttle, the texts are shown only when
+// it allows, and always for the file at which a stop request is seen.
+bool ScanFile(const std::wstring& path, ScanState& state, const ProgressView& view,
+              ProgressThrottle* throttle = nullptr);
+
+// Sets the progress line and the current-file line.
+void ShowProgress(const ProgressView& view, const ProgressSnapshot& snapshot);
 
 }  // namespace engine

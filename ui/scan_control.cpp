@@ -107,6 +107,7 @@ void RequestStop(CMainDlg& dialog) {
     return;
   }
   run.awaitingOffer = false;
+  ShowLatestProgress(dialog);
   OfferAndReset(dialog);
 }
 

@@ -12,6 +12,17 @@ engine::ScanState gScanState;
 
 namespace {
 
+// How often the worker shows its progress; shared with the window's thread, which shows
+// the latest state itself when the user stops a run.
+engine::ProgressThrottle gProgressThrottle;
+
+engine::ProgressView ViewOf(HWND dialog) { return {dialog, IDC_PROGRESS, IDC_CURRENT_FILE}; }
+
+// At a worker's end, before the run's end is announced: the last file and the final counts.
+void ShowUnshownProgress(HWND dialog) {
+  if (const auto snapshot = gProgressThrottle.TakeUnshown()) engine::ShowProgress(ViewOf(dialog), *snapshot);
+}
+
 constexpr DWORD kPathBoxChars = 512;
 
 bool IsDotOrDotDot(const wchar_t* name) {
@@ -26,7 +37,7 @@ void MarkFinishedUnlessStopped() {
 }  // namespace
 
 void WalkDirectoryTree(const std::wstring& root, HWND dialog) {
-  const engine::ProgressView view{dialog, IDC_PROGRESS, IDC_CURRENT_FILE};
+  const engine::ProgressView view = ViewOf(dialog);
   // Pending directories as strings, not open handles: one listing is open at a time.
   std::vector<std::wstring> pending{root};
   WIN32_FIND_DATAW entry;
@@ -42,7 +53,7 @@ void WalkDirectoryTree(const std::wstring& root, HWND dialog) {
       std::wstring fullPath = prefix + entry.cFileName;
       if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         pending.push_back(std::move(fullPath));
-      } else if (!engine::ScanFile(fullPath, gScanState, view)) {
+      } else if (!engine::ScanFile(fullPath, gScanState, view, &gProgressThrottle)) {
         return;
       }
     } while (FindNextFileW(listing.get(), &entry));
@@ -70,10 +81,12 @@ std::vector<std::wstring> GetDriveRoots(DWORD initialChars) {
 unsigned __stdcall ScanDirectoryThreadProc(void* dialog) {
   const HWND window = static_cast<HWND>(dialog);
   gScanState.workerRunning.store(1);
+  gProgressThrottle.Reset();
 
   wchar_t root[kPathBoxChars] = {};
   GetDlgItemTextW(window, IDC_PATH, root, kPathBoxChars);
   WalkDirectoryTree(root, window);
+  ShowUnshownProgress(window);
   MarkFinishedUnlessStopped();
 
   gScanState.workerRunning.store(0);
@@ -83,6 +96,7 @@ unsigned __stdcall ScanDirectoryThreadProc(void* dialog) {
 unsigned __stdcall ScanAllDrivesThreadProc(void* dialog) {
   const HWND window = static_cast<HWND>(dialog);
   gScanState.workerRunning.store(1);
+  gProgressThrottle.Reset();
 
   bool stopped = false;
   for (const std::wstring& root : GetDriveRoots()) {
@@ -93,10 +107,15 @@ unsigned __stdcall ScanAllDrivesThreadProc(void* dialog) {
       break;
     }
   }
+  ShowUnshownProgress(window);
   if (!stopped) MarkFinishedUnlessStopped();
 
   gScanState.workerRunning.store(0);
   return 0;
+}
+
+void ShowLatestProgress(HWND dialog) {
+  if (const auto snapshot = gProgressThrottle.Latest()) engine::ShowProgress(ViewOf(dialog), *snapshot);
 }
 
 std::wstring FormatFinalSummary(bool stoppedByUser, int32_t virusesFound, int32_t filesRestored) {

@@ -29,6 +29,11 @@ unsigned __stdcall ScanAllDrivesThreadProc(void* dialog);
 // subdirectory listed last is walked first. Stops as soon as ScanFile says so.
 void WalkDirectoryTree(const std::wstring& root, HWND dialog);
 
+// Shows the texts of the file the worker handled last, from the window's thread. The worker
+// shows its progress about 20 times a second; when the user stops a run, the texts are
+// brought up to date before the offer opens.
+void ShowLatestProgress(HWND dialog);
+
 // The drive roots ("C:\", ...) in the order the system lists them. initialChars is the
 // size of the first buffer tried; when the list doesn't fit, it is fetched again into a
 // buffer of the size the system asks for, so that every drive is seen.

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "controls/dialog_surface.h"
 #include "engine/process_sweep.h"
 #include "hosts.h"
 #include "ui/scan_run.h"
@@ -24,7 +25,7 @@ std::wstring PageUrl(const wchar_t* host, const wchar_t* path) { return std::wst
 
 }  // namespace
 
-bool CMainDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+bool CMainDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   switch (message) {
     case WM_INITDIALOG:
       result = OnInitDialog();
@@ -35,14 +36,21 @@ bool CMainDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, L
       return true;
     case WM_COMMAND:
       // Told apart by the command id alone: the links send theirs without a notification
-      // code or a control handle.
+      // code or a control handle. A link's static control reports a double click itself,
+      // between the two releases that each fire the link; that report opens no page.
+      if (IsLinkControlsOwnNotification(lParam)) {
+        result = 0;
+        return true;
+      }
       if (!OnCommand(LOWORD(wParam))) return false;
       result = 0;
       return true;
+    case WM_ERASEBKGND:
+      // The result (1: erased) goes back through DWLP_MSGRESULT, so the system does not
+      // erase a second time.
+      result = OnEraseBackground(reinterpret_cast<HDC>(wParam));
+      return true;
   }
-  // WM_ERASEBKGND, last in the map: the dialog's own painting of its bands, icon, title
-  // and logo goes here as a case (result 1) once it exists; until then the system erases
-  // the background.
   return false;
 }
 
@@ -58,10 +66,13 @@ LRESULT CMainDlg::OnInitDialog() {
           false);
   m_hLogo = LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_LOGO));
 
-  // The link labels are attached here, once the link control exists: 1009, 1011 and 1012
-  // in that order, each given SS_NOTIFY when attached; 1011 and 1012 stand in the bottom
-  // band and get its colour as their background. Until then the three stay plain static
-  // texts, and their commands work when sent.
+  // Each attached link gets SS_NOTIFY; one that fails stays a plain static text.
+  m_linkTopic.Attach(m_hWnd, IDC_LINK_TOPIC);
+  m_linkSite.Attach(m_hWnd, IDC_LINK_SITE);
+  m_linkCommunity.Attach(m_hWnd, IDC_LINK_COMMUNITY);
+  // These two stand in the bottom band; the topic link keeps the face colour.
+  m_linkSite.m_crBackground = controls::kBandColour;
+  m_linkCommunity.m_crBackground = controls::kBandColour;
 
   SetDlgItemText(IDC_PATH, kAllDrivesText);
   GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_HIDE);
@@ -99,6 +110,15 @@ bool CMainDlg::OnCommand(int id) {
   return false;
 }
 
+// The links' own commands carry no control handle. A notification that carries the handle
+// of an attached link comes from the static control under it: with SS_NOTIFY it reports
+// double clicks (STN_DBLCLK), which would otherwise open the page a third time after the
+// two that the releases of the double click open.
+bool CMainDlg::IsLinkControlsOwnNotification(LPARAM control) const {
+  const HWND window = reinterpret_cast<HWND>(control);
+  return window && (window == m_linkTopic.hwnd() || window == m_linkSite.hwnd() || window == m_linkCommunity.hwnd());
+}
+
 void CMainDlg::OnEndDialog(int result) {
   if (m_run.closing) return;  // already ending, and waiting for the worker
   m_run.closing = true;
@@ -131,6 +151,12 @@ void CMainDlg::OnBrowse() {
   const CWindow pathBox = GetDlgItem(IDC_PATH);
   wchar_t path[MAX_PATH] = {};
   if (pathBox.m_hWnd && SHGetPathFromIDListW(chosen.get(), path)) pathBox.SetWindowText(path);
+}
+
+LRESULT CMainDlg::OnEraseBackground(HDC dc) {
+  RECT client{};
+  GetClientRect(&client);
+  return controls::PaintDialogSurface(dc, client, m_hIconLarge, m_hLogo);
 }
 
 void CMainDlg::OpenPage(const std::wstring& url) {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "controls/simple_link.h"
 #include "ui/resource.h"
 #include "ui/scan_control.h"
 #include "win/dialog.h"
@@ -33,15 +34,22 @@ class CMainDlg : public win::CDialogImpl<CMainDlg> {
   LRESULT OnInitDialog();
   void OnTimer(UINT_PTR id);
   bool OnCommand(int id);
+  // True when the command is a notification that a link's static control sends of its own
+  // (a double click, STN_DBLCLK, with the control's handle): not a click of the link.
+  bool IsLinkControlsOwnNotification(LPARAM control) const;
   // Commands 1 and 2 (the close box and Escape give 2): the dialog ends with that result.
   void OnEndDialog(int result);
   void OnStartStop();
   void OnBrowse();
+  // The whole surface under the controls: bands, separators, icon, title and logo.
+  LRESULT OnEraseBackground(HDC dc);
   static void OpenPage(const std::wstring& url);
 
   HICON m_hIconLarge = nullptr;
-  // The three link labels (on 1009, 1011 and 1012, in that order) are members here; they
-  // come with the link control.
+  // The link labels on 1009 (above the bottom band), 1011 and 1012 (in it).
+  controls::CSimpleLink m_linkTopic;
+  controls::CSimpleLink m_linkSite;
+  controls::CSimpleLink m_linkCommunity;
   HBITMAP m_hLogo = nullptr;
   RunControl m_run;
 };

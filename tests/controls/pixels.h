@@ -32,6 +32,8 @@ class Image {
   // empty when there are none.
   RECT Bounds(const RECT& rect, const std::function<bool(COLORREF)>& wanted) const;
   bool SaveBmp(const std::wstring& path) const;
+  // An RGB PNG of the image, small for the flat surfaces of dialogs.
+  bool SavePng(const std::wstring& path) const;
 
  private:
   void Release();
@@ -50,6 +52,10 @@ Image CaptureWindow(HWND window, bool wholeWindow = false);
 
 // The bitmap's pixels as 32-bit colours.
 Image ImageOfBitmap(HBITMAP bitmap);
+
+// The link text of a pixel, blue or red, give or take antialiasing at the glyph edges.
+bool IsLinkBlue(COLORREF colour);
+bool IsLinkRed(COLORREF colour);
 
 // Colours within tolerance per channel.
 bool Near(COLORREF a, COLORREF b, int tolerance);

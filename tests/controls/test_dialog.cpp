@@ -144,13 +144,4 @@ INT_PTR CALLBACK TestDialog::DialogProc(HWND window, UINT message, WPARAM wParam
   }
 }
 
-bool IsLinkBlue(COLORREF c) {
-  // Pure text colour, or a blend of it with a light ground: blue clearly above red.
-  return GetBValue(c) >= GetRValue(c) + 50 && GetBValue(c) >= GetGValue(c) + 30;
-}
-
-bool IsLinkRed(COLORREF c) {
-  return GetRValue(c) >= 200 && GetGValue(c) + 60 <= GetRValue(c) && GetBValue(c) + 60 <= GetRValue(c);
-}
-
 }  // namespace test

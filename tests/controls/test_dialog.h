@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "controls/simple_link.h"
+#include "tests/controls/pixels.h"
 
 namespace test {
 
@@ -51,9 +52,5 @@ class TestDialog {
   HWND window_ = nullptr;
   controls::CSimpleLink links_[3];
 };
-
-// The link text of a pixel, blue or red, give or take antialiasing at the glyph edges.
-bool IsLinkBlue(COLORREF colour);
-bool IsLinkRed(COLORREF colour);
 
 }  // namespace test

@@ -275,6 +275,48 @@ INT_PTR MainDialog::CloseWithCloseBox() {
   return thread_.WaitForEnd(60000);
 }
 
+namespace {
+CommandSpy* gSpy = nullptr;
+}  // namespace
+
+CommandSpy::CommandSpy(HWND window) : window_(window) {
+  InitializeCriticalSection(&lock_);
+  gSpy = this;
+  // A hook on another thread of this process needs no module.
+  hook_ = SetWindowsHookExW(WH_CALLWNDPROC, &CallWndProc, nullptr, GetWindowThreadProcessId(window, nullptr));
+}
+
+CommandSpy::~CommandSpy() {
+  if (hook_) UnhookWindowsHookEx(hook_);
+  gSpy = nullptr;
+  DeleteCriticalSection(&lock_);
+}
+
+LRESULT CALLBACK CommandSpy::CallWndProc(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  CommandSpy* spy = gSpy;
+  if (code == HC_ACTION && spy && sent->message == WM_COMMAND && sent->hwnd == spy->window_) {
+    EnterCriticalSection(&spy->lock_);
+    spy->commands_.push_back({sent->wParam, sent->lParam});
+    LeaveCriticalSection(&spy->lock_);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+std::vector<CommandSpy::Command> CommandSpy::Commands() const {
+  EnterCriticalSection(&lock_);
+  std::vector<Command> copy = commands_;
+  LeaveCriticalSection(&lock_);
+  return copy;
+}
+
+std::vector<CommandSpy::Command> CommandSpy::CommandsFor(int id) const {
+  std::vector<Command> matching;
+  for (const Command& command : Commands())
+    if (LOWORD(command.wParam) == id) matching.push_back(command);
+  return matching;
+}
+
 OpenedUrls::OpenedUrls(const std::wstring& dir) : path_(dir + L"opened-urls.txt") {
   SetEnvironmentVariableW(L"MFK_URL_LOG", path_.c_str());
 }

@@ -137,6 +137,33 @@ class MainDialog {
   HWND window_ = nullptr;
 };
 
+// Records, on the window's own thread, the WM_COMMAND messages sent to a window, as its
+// procedure gets them: a link's command and a static control's own notifications alike.
+// One spy at a time.
+class CommandSpy {
+ public:
+  struct Command {
+    WPARAM wParam;
+    LPARAM lParam;
+  };
+  explicit CommandSpy(HWND window);
+  ~CommandSpy();
+  CommandSpy(const CommandSpy&) = delete;
+  CommandSpy& operator=(const CommandSpy&) = delete;
+
+  bool hooked() const { return hook_ != nullptr; }
+  std::vector<Command> Commands() const;
+  // The commands with this id in the low word.
+  std::vector<Command> CommandsFor(int id) const;
+
+ private:
+  static LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam);
+  HWND window_;
+  HHOOK hook_ = nullptr;
+  mutable CRITICAL_SECTION lock_;
+  std::vector<Command> commands_;
+};
+
 // Files the stand-in browser of the test prefix records: each URL the shell opens from
 // this process becomes one line of a file in `dir`.
 class OpenedUrls {

@@ -27,6 +27,34 @@ void TrimTrailingSpace(std::wstring& text) {
   text.resize(end);
 }
 
+// The company name from a version block that the version services filled.
+std::wstring CompanyNameOf(const BYTE* block) {
+  // A missing table comes back with length 0 and the loop below doesn't run.
+  LangCodePage* table = nullptr;
+  UINT tableBytes = 0;
+  VerQueryValueW(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&table), &tableBytes);
+  const UINT entries = table ? tableBytes / sizeof(LangCodePage) : 0;
+
+  std::wstring name;
+  for (UINT i = 0; i < entries; ++i) {
+    wchar_t query[50];
+    std::swprintf(query, 50, L"\\StringFileInfo\\%04x%04x\\CompanyName", table[i].language, table[i].codePage);
+    wchar_t* value = nullptr;
+    UINT valueChars = 0;
+    // The last translation wins, even when its CompanyName is missing or empty.
+    if (VerQueryValueW(block, query, reinterpret_cast<void**>(&value), &valueChars) && value && valueChars > 0)
+      name.assign(value, wcsnlen(value, valueChars));  // up to its NUL, never past the value
+    else
+      name.clear();
+    TrimTrailingSpace(name);
+  }
+  return name;
+}
+
+// Room for any version block: its length is a 16-bit count of bytes, and the services may
+// use up to twice as much again behind it to convert the texts of an old-style block.
+constexpr DWORD kAnyVersionBlock = 4 * 65536;
+
 }  // namespace
 
 bool MayCarryVersionResource(const wchar_t* path) {
@@ -45,7 +73,13 @@ bool MayCarryVersionResource(const wchar_t* path) {
 
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName) {
   if (!MayCarryVersionResource(path)) return false;
-  return GetFileCompanyNameFromVersionServices(path, companyName);
+  // One call into the version services instead of two: each maps the file anew, and asking
+  // for the size first only tells how much of a buffer this size always holds.
+  std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[kAnyVersionBlock]);
+  if (!block) return GetFileCompanyNameFromVersionServices(path, companyName);
+  if (!GetFileVersionInfoW(path, 0, kAnyVersionBlock, block.get())) return false;
+  companyName = CompanyNameOf(block.get());
+  return true;
 }
 
 bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName) {
@@ -56,27 +90,7 @@ bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& co
   std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
   if (!block) return false;
   if (!GetFileVersionInfoW(path, handle, size, block.get())) return false;
-
-  // A missing table comes back with length 0 and the loop below doesn't run.
-  LangCodePage* table = nullptr;
-  UINT tableBytes = 0;
-  VerQueryValueW(block.get(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&table), &tableBytes);
-  const UINT entries = table ? tableBytes / sizeof(LangCodePage) : 0;
-
-  std::wstring name;
-  for (UINT i = 0; i < entries; ++i) {
-    wchar_t query[50];
-    std::swprintf(query, 50, L"\\StringFileInfo\\%04x%04x\\CompanyName", table[i].language, table[i].codePage);
-    wchar_t* value = nullptr;
-    UINT valueChars = 0;
-    // The last translation wins, even when its CompanyName is missing or empty.
-    if (VerQueryValueW(block.get(), query, reinterpret_cast<void**>(&value), &valueChars) && value && valueChars > 0)
-      name.assign(value, wcsnlen(value, valueChars));  // up to its NUL, never past the value
-    else
-      name.clear();
-    TrimTrailingSpace(name);
-  }
-  companyName = std::move(name);
+  companyName = CompanyNameOf(block.get());
   return true;
 }
 

@@ -13,11 +13,13 @@ inline constexpr wchar_t kVirusMarker[] = L"Hermitage Hortative";
 // companyName untouched, when the file has no readable version resource (or is missing,
 // or is a directory). With no translation table the read succeeds with an empty name.
 // Files that can't carry a version resource are told apart by their first bytes, without
-// asking the version services (which open such a file several times before giving up).
+// asking the version services (which open such a file several times before giving up); the
+// others are read with one call into the services, into a buffer that holds any block.
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName);
 
-// The same read, always through the version services. The scan doesn't need it; it is what
-// the shortcut above must agree with.
+// The same read, always through the version services as they are meant to be asked: the
+// size first, then the block. The scan doesn't need it; it is what the read above must
+// agree with, file for file.
 bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName);
 
 // False when the file's first bytes show that no version resource can be read from it:

@@ -53,7 +53,7 @@ void ExpectInfectionHandled(const e2e::Infection& infection) {
     SCOPED_TRACE(Narrow(t.path));
     switch (t.outcome) {
       case Outcome::kRestored: {
-        const std::string now = e2e::ReadAll(t.path);
+        const std::string now = test::ReadBytes(t.path);
         EXPECT_EQ(t.bytes.size(), now.size());
         EXPECT_TRUE(t.bytes == now) << "holds exactly its former bytes";
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(t.backup.c_str())) << "its copy is gone";
@@ -65,7 +65,7 @@ void ExpectInfectionHandled(const e2e::Infection& infection) {
         break;
       case Outcome::kFoundOnly:
       case Outcome::kUntouched: {
-        const std::string now = e2e::ReadAll(t.path);
+        const std::string now = test::ReadBytes(t.path);
         EXPECT_TRUE(t.bytes == now) << "is unchanged";
         break;
       }
@@ -232,7 +232,7 @@ TEST(EndToEnd, RunStoppedByTheUser) {
     const std::wstring sub = bulk + L"\\d" + std::to_wstring(d);
     CreateDirectoryW(sub.c_str(), nullptr);
     for (int f = 0; f < kBulkFiles / 100; ++f)
-      ASSERT_TRUE(e2e::WriteAll(sub + L"\\f" + std::to_wstring(f) + L".txt", "bulk"));
+      ASSERT_TRUE(test::WriteBytes(sub + L"\\f" + std::to_wstring(f) + L".txt", "bulk"));
   }
 
   ProgramRun run;
@@ -254,7 +254,7 @@ TEST(EndToEnd, EveryStartSentItsReports) {
   std::vector<std::string> lines;
   e2e::WaitFor([&] {
     lines.clear();
-    const std::string text = e2e::ReadAll(path);
+    const std::string text = test::ReadBytes(path);
     for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
       lines.push_back(text.substr(at, end - at));
     return lines.size() >= expected;

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include "tests/support/test_support.h"
 #include "win/handles.h"
 
 namespace e2e {
@@ -47,7 +48,7 @@ class Builder {
   void OverOrdinaryFile(const std::wstring& path, const std::string& former, DWORD attributes = 0) {
     if (!Place(L"marker_exact", path, attributes)) return;
     const std::wstring backup = BackupOf(path);
-    if (!WriteAll(backup, former)) return Fail(L"could not write " + backup);
+    if (!test::WriteBytes(backup, former)) return Fail(L"could not write " + backup);
     out_.traces.push_back({path, Outcome::kRestored, former, backup, true});
   }
 
@@ -57,26 +58,26 @@ class Builder {
 
   void WithoutDot(const std::wstring& path) {
     if (Place(L"marker_inside", path, 0))
-      out_.traces.push_back({path, Outcome::kFoundOnly, ReadAll(path), {}, true});
+      out_.traces.push_back({path, Outcome::kFoundOnly, test::ReadBytes(path), {}, true});
   }
 
   void Clean(const std::wstring& path, const std::string& bytes) {
     MakeDirs(Parent(path), out_.createdDirs);
-    if (!WriteAll(path, bytes)) return Fail(L"could not write " + path);
+    if (!test::WriteBytes(path, bytes)) return Fail(L"could not write " + path);
     out_.traces.push_back({path, Outcome::kUntouched, bytes, {}, false});
   }
 
   void CleanExecutable(const std::wstring& path) {
     if (Place(L"clean_company", path, 0))
-      out_.traces.push_back({path, Outcome::kUntouched, ReadAll(path), {}, false});
+      out_.traces.push_back({path, Outcome::kUntouched, test::ReadBytes(path), {}, false});
   }
 
   // An infected file that this run must leave alone (it lies outside what is walked).
   void InfectedOutside(const std::wstring& path, const std::string& former) {
     if (!Place(L"marker_exact", path, 0)) return;
     const std::wstring backup = BackupOf(path);
-    if (!WriteAll(backup, former)) return Fail(L"could not write " + backup);
-    out_.traces.push_back({path, Outcome::kUntouched, ReadAll(path), {}, false});
+    if (!test::WriteBytes(backup, former)) return Fail(L"could not write " + backup);
+    out_.traces.push_back({path, Outcome::kUntouched, test::ReadBytes(path), {}, false});
     out_.traces.push_back({backup, Outcome::kUntouched, former, {}, false});
   }
 
@@ -119,24 +120,6 @@ std::wstring FolderPath(int csidl) {
 }
 
 }  // namespace
-
-std::string ReadAll(const std::wstring& path) {
-  win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr));
-  std::string bytes;
-  if (!file) return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  return bytes;
-}
-
-bool WriteAll(const std::wstring& path, const std::string& bytes) {
-  win::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  DWORD written = 0;
-  return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
-}
 
 int Infection::InfectedFoundByWalk() const {
   int n = 0;
@@ -216,7 +199,7 @@ bool SimulateFullInfection(const std::wstring& fixtures, Infection& out, std::ws
   out.traces.push_back({hiddenLink, Outcome::kDeleted, {}, {}, false});
   const std::wstring cleanLink = startup + L"\\Notepad.lnk";
   if (b.ok() && !SaveShortcut(cleanLink, L"C:\\windows\\notepad.exe")) b.Fail(L"could not save a shortcut");
-  out.traces.push_back({cleanLink, Outcome::kUntouched, ReadAll(cleanLink), {}, false});
+  out.traces.push_back({cleanLink, Outcome::kUntouched, test::ReadBytes(cleanLink), {}, false});
 
   // The fake driver, without version resource, and a clean driver with one.
   const std::wstring drivers = FolderPath(CSIDL_SYSTEM) + L"\\drivers";

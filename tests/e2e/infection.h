@@ -52,7 +52,4 @@ bool SimulateFullInfection(const std::wstring& fixtures, Infection& out, std::ws
 bool SimulateDirectoryInfection(const std::wstring& fixtures, const std::wstring& dir, const std::wstring& outside,
                                 Infection& out, std::wstring& error);
 
-std::string ReadAll(const std::wstring& path);
-bool WriteAll(const std::wstring& path, const std::string& bytes);
-
 }  // namespace e2e

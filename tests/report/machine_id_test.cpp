@@ -61,6 +61,9 @@ struct ReplacedCase {
   std::string bytes;
 };
 
+// Named by its case in ctest's listing, not dumped byte by byte.
+void PrintTo(const ReplacedCase& c, std::ostream* out) { *out << c.name; }
+
 class ReplacedValueTest : public MachineIdTest, public testing::WithParamInterface<ReplacedCase> {};
 
 TEST_P(ReplacedValueTest, GetsANewSixteenByteBinaryValue) {

@@ -1,8 +1,8 @@
 #include "engine/marker.h"
 
-#include <windows.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/version_resource.h"
 #include "win/handles.h"
 
 namespace engine {
@@ -51,35 +52,108 @@ std::wstring CompanyNameOf(const BYTE* block) {
   return name;
 }
 
-// Room for any version block: its length is a 16-bit count of bytes, and the services may
-// use up to twice as much again behind it to convert the texts of an old-style block.
-constexpr DWORD kAnyVersionBlock = 4 * 65536;
+// The open file as the reader's byte source. The reader's reads are small and cluster in
+// the headers and the resource directory, so a few pages are kept; a version block, up
+// to 64 KiB, is read at once.
+class FileBytes : public ByteSource {
+ public:
+  FileBytes(HANDLE file, uint64_t size) : file_(file), size_(size) {}
+
+  uint64_t Size() const override { return size_; }
+
+  bool Read(uint64_t offset, void* buffer, size_t size) override {
+    if (offset > size_ || size > size_ - offset) return false;
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (size > kPageSize) return ReadExactly(offset, out, size);
+    while (size > 0) {
+      const Page* page = PageAt(offset - offset % kPageSize);
+      if (!page) return false;
+      const size_t within = static_cast<size_t>(offset - page->offset);
+      const size_t take = std::min(size, page->length - std::min(page->length, within));
+      if (take == 0) return false;
+      std::memcpy(out, page->bytes + within, take);
+      out += take;
+      offset += take;
+      size -= take;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr size_t kPageSize = 4096;
+  static constexpr int kPages = 4;
+  struct Page {
+    uint64_t offset = 0;
+    size_t length = 0;  // 0: empty
+    uint8_t bytes[kPageSize];
+  };
+
+  // A positioned read, so that nothing depends on where the file pointer stands.
+  bool ReadExactly(uint64_t offset, uint8_t* out, size_t size) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    return ReadFile(file_, out, static_cast<DWORD>(size), &read, &at) && read == size;
+  }
+
+  const Page* PageAt(uint64_t offset) {
+    for (const Page& page : pages_)
+      if (page.length > 0 && page.offset == offset) return &page;
+    Page& page = pages_[next_];
+    next_ = (next_ + 1) % kPages;
+    page.offset = offset;
+    page.length = static_cast<size_t>(std::min<uint64_t>(kPageSize, size_ - offset));
+    if (!ReadExactly(offset, page.bytes, page.length)) {
+      page.length = 0;
+      return nullptr;
+    }
+    return &page;
+  }
+
+  HANDLE file_;
+  uint64_t size_;
+  Page pages_[kPages];
+  int next_ = 0;
+};
+
+// The languages the platform's resource lookup tries when a module has several.
+const LanguageOrder& Languages() {
+  static const LanguageOrder languages = ResourceLanguageOrder(
+      LANGIDFROMLCID(GetThreadLocale()), LANGIDFROMLCID(GetUserDefaultLCID()), LANGIDFROMLCID(GetSystemDefaultLCID()));
+  return languages;
+}
 
 }  // namespace
 
-bool MayCarryVersionResource(const wchar_t* path) {
-  // The same sharing as the restoration's opens, so that the shortcut never fails on a
-  // file the rest of the scan could read.
-  win::FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return true;
-  char head[4] = {};
-  DWORD read = 0;
-  if (!ReadFile(file.get(), head, sizeof head, &read, nullptr)) return true;
-  if (read >= 2 && head[0] == 'M' && head[1] == 'Z') return true;
-  if (read >= 4 && std::memcmp(head, "SZDD", 4) == 0) return true;
+bool GetFileCompanyName(HANDLE file, const wchar_t* path, std::wstring& companyName) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size)) return false;
+  std::unique_ptr<FileBytes> bytes(new (std::nothrow) FileBytes(file, static_cast<uint64_t>(size.QuadPart)));
+  if (!bytes) return false;
+  const VersionResourceRead read = ReadVersionCompanyName(*bytes, Languages());
+  switch (read.outcome) {
+    case VersionResourceRead::Outcome::kFound:
+      companyName.assign(read.companyName.begin(), read.companyName.end());
+      TrimTrailingSpace(companyName);
+      return true;
+    case VersionResourceRead::Outcome::kAskVersionServices:
+      return GetFileCompanyNameFromVersionServices(path, companyName);
+    case VersionResourceRead::Outcome::kNoVersionResource:
+      break;
+  }
   return false;
 }
 
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName) {
-  if (!MayCarryVersionResource(path)) return false;
-  // One call into the version services instead of two: each maps the file anew, and asking
-  // for the size first only tells how much of a buffer this size always holds.
-  std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[kAnyVersionBlock]);
-  if (!block) return GetFileCompanyNameFromVersionServices(path, companyName);
-  if (!GetFileVersionInfoW(path, 0, kAnyVersionBlock, block.get())) return false;
-  companyName = CompanyNameOf(block.get());
-  return true;
+  // The same sharing as the restoration's opens, so that the read never fails on a file
+  // the rest of the scan could open.
+  win::FileHandle file(
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  // What can't be opened here may still be readable to the services (they open it their
+  // own way); a directory or a missing file fails there too.
+  if (!file) return GetFileCompanyNameFromVersionServices(path, companyName);
+  return GetFileCompanyName(file.get(), path, companyName);
 }
 
 bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName) {
@@ -92,6 +166,12 @@ bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& co
   if (!GetFileVersionInfoW(path, handle, size, block.get())) return false;
   companyName = CompanyNameOf(block.get());
   return true;
+}
+
+bool IsVirusFile(HANDLE file, const wchar_t* path) {
+  std::wstring company;
+  if (!GetFileCompanyName(file, path, company)) return false;
+  return StrStrIW(company.c_str(), kVirusMarker) != nullptr;
 }
 
 bool IsVirusFile(const wchar_t* path) {

@@ -2,6 +2,8 @@
 // executables carry "Hermitage Hortative" in the CompanyName of their version resource.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace engine {
@@ -12,24 +14,25 @@ inline constexpr wchar_t kVirusMarker[] = L"Hermitage Hortative";
 // its translation table, with trailing white space removed. Returns false, leaving
 // companyName untouched, when the file has no readable version resource (or is missing,
 // or is a directory). With no translation table the read succeeds with an empty name.
-// Files that can't carry a version resource are told apart by their first bytes, without
-// asking the version services (which open such a file several times before giving up); the
-// others are read with one call into the services, into a buffer that holds any block.
+//
+// PE images are read by our own reader through the open file (engine/version_resource.h):
+// a few small reads instead of the version services' mapping of the whole module, and the
+// bytes of the very file named, where Wine's services read their own module instead of a
+// file named like one. Other images that can carry a version resource (16-bit, virtual
+// device, LZ-compressed) go to the version services; any other file has none.
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName);
 
-// The same read, always through the version services as they are meant to be asked: the
-// size first, then the block. The scan doesn't need it; it is what the read above must
-// agree with, file for file.
-bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName);
+// The same read through a handle the caller opened with read access; `path` names the
+// same file, for the version services' cases only.
+bool GetFileCompanyName(HANDLE file, const wchar_t* path, std::wstring& companyName);
 
-// False when the file's first bytes show that no version resource can be read from it:
-// the version services read only executable images, which begin with "MZ", and files
-// compressed by the LZ expander ("SZDD"), which they expand first. True when the file
-// may carry one, and when its first bytes can't be read at all (the caller then asks the
-// version services, as it would have without the shortcut).
-bool MayCarryVersionResource(const wchar_t* path);
+// The same read, always through the version services as they are meant to be asked: the
+// size first, then the block. The scan uses it only for the images our reader leaves to
+// the services; tests hold the reader's results against it.
+bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName);
 
 // True exactly when the company name can be read and contains the marker, in any case.
 bool IsVirusFile(const wchar_t* path);
+bool IsVirusFile(HANDLE file, const wchar_t* path);
 
 }  // namespace engine

@@ -5,7 +5,8 @@ MFK_BUILD="${MFK_BUILD:-$MFK_ROOT/build}"
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
-MFK_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth x11-apps x11-utils googletest fonts-wqy-microhei cmake make python3)
+MFK_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth x11-apps x11-utils googletest fonts-wqy-microhei cmake make python3
+  clang libclang-rt-14-dev python3-pefile)
 
 mfk_as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

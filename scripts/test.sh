@@ -7,6 +7,8 @@ export MFK_BUILD WINE
 
 mfk_ensure_packages
 mfk_build -DMFK_BUILD_TESTS=ON
+# The pure parsers, natively with clang's sanitizers, for the fuzzer and the pefile oracle.
+bash "$MFK_ROOT/scripts/native.sh" build
 
 # The test prefix. Tests reach their files through T: (the build folder, a network
 # drive) and R: (a removable drive): an all-drives scan walks fixed drives only, so

@@ -45,8 +45,18 @@ INSTANTIATE_TEST_SUITE_P(
                     MarkerCase{L"two_last_marker", true, L"Hermitage Hortative"},
                     MarkerCase{L"two_last_without_company", false, L""},
                     // No translation table: the read succeeds with an empty name.
-                    MarkerCase{L"no_translation", false, L""},
-                    MarkerCase{L"clean_company", false, L"Clean Company"}));
+                    MarkerCase{L"no_translation", false, L""}, MarkerCase{L"clean_company", false, L"Clean Company"},
+                    MarkerCase{L"empty_company", false, L""},
+                    // Several languages: U.S. English first, else the first one listed.
+                    MarkerCase{L"languages_english_marker", true, L"Hermitage Hortative"},
+                    MarkerCase{L"languages_german_marker", false, L"Clean Company"},
+                    MarkerCase{L"languages_first_listed", true, L"Hermitage Hortative"},
+                    // Layouts real modules have: the value as far as its NUL or its stated length.
+                    MarkerCase{L"no_terminator", true, L"Hermitage Hortative"},
+                    MarkerCase{L"byte_lengths", true, L"Hermitage Hortative"},
+                    MarkerCase{L"upper_keys", true, L"Hermitage Hortative"},
+                    MarkerCase{L"padded_nodes", true, L"Hermitage Hortative"}, MarkerCase{L"zero_length", false, L""},
+                    MarkerCase{L"short_length", false, L"Hermitage"}));
 
 TEST(MarkerTest, NoVersionResourceMissingFileAndDirectoryAreNotInfected) {
   test::TempDir dir;

@@ -131,8 +131,8 @@ TEST_F(RestoreTest, FailedReadKeepsTheCopy) {
   const std::wstring path = Infected();
   const std::string former = Pattern(3 * 4096 + 5, 'c');
   const std::wstring copy = dir.Write(L"prog.sql", former);
-  win::FileHandle locker(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
+  win::FileHandle locker(
+      CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(locker);
   ASSERT_TRUE(LockFile(locker.get(), 4096, 0, 4096, 0));
 
@@ -146,8 +146,8 @@ TEST_F(RestoreTest, FailedWriteKeepsTheCopy) {
   const std::wstring path = Infected();
   const std::string former = Pattern(3 * 4096 + 5, 'd');
   const std::wstring copy = dir.Write(L"prog.sql", former);
-  win::FileHandle locker(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
+  win::FileHandle locker(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(locker);
   ASSERT_TRUE(LockFile(locker.get(), 8192, 0, 4096, 0));
 
@@ -164,8 +164,8 @@ class SpecialFileTest : public testing::Test {
   void SetUp() override {
     if (!test::RunningUnderWine()) GTEST_SKIP() << "needs the Unix special files that the Wine harness links";
     // Wine reports no attributes for a device, but opens it.
-    ASSERT_TRUE(win::FileHandle(CreateFileW(L"T:\\special\\full\\prog.exe", GENERIC_WRITE, 0, nullptr,
-                                            OPEN_EXISTING, 0, nullptr)))
+    ASSERT_TRUE(win::FileHandle(
+        CreateFileW(L"T:\\special\\full\\prog.exe", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)))
         << "scripts/test.sh links it";
     ASSERT_TRUE(test::Exists(L"T:\\special\\short\\prog.sql")) << "scripts/test.sh links it";
   }
@@ -199,7 +199,8 @@ class ScanFileTest : public testing::Test {
 };
 
 TEST_F(ScanFileTest, CountsAndProgressTexts) {
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(engine::ScanFile(dir.Write(L"clean" + std::to_wstring(i) + L".txt", "x"), state, view));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_TRUE(engine::ScanFile(dir.Write(L"clean" + std::to_wstring(i) + L".txt", "x"), state, view));
   EXPECT_EQ(L"已扫描3个文件，未发现病毒", window.Text(1017));
   EXPECT_EQ(dir / L"clean2.txt", window.Text(1016));
 
@@ -234,6 +235,23 @@ TEST_F(ScanFileTest, StopRequestStillHandlesTheFileInFull) {
   EXPECT_EQ(1, state.filesRestored.load());
   EXPECT_EQ("former", test::ReadBytes(infected));
   EXPECT_EQ(infected, window.Text(1016));
+}
+
+// The commonest disguise, in a user's own folder: under Wine the version services read
+// Wine's svchost.exe for any file of that name and would miss it.
+TEST_F(ScanFileTest, InfectedSvchostInAUserFolderIsFoundAndRestored) {
+  wchar_t profile[MAX_PATH] = {};
+  ASSERT_GT(GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH), 0u);
+  const std::wstring folder = std::wstring(profile) + L"\\Downloads\\mfk-" + std::to_wstring(GetCurrentProcessId());
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring infected = folder + L"\\svchost.exe";
+  ASSERT_TRUE(CopyFileW(test::FixturePath(L"marker_exact").c_str(), infected.c_str(), FALSE));
+  ASSERT_TRUE(test::WriteBytes(folder + L"\\svchost.sql", "former"));
+  EXPECT_TRUE(engine::ScanFile(infected, state, view));
+  EXPECT_EQ(1, state.virusesFound.load());
+  EXPECT_EQ(1, state.filesRestored.load());
+  EXPECT_EQ("former", test::ReadBytes(infected));
+  test::RemoveTree(folder);
 }
 
 TEST(ProgressLineTest, Texts) {

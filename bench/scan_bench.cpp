@@ -1,11 +1,12 @@
 // Scan throughput on a synthetic tree: how close the real worker comes to the cost of
 // merely looking at every file.
 //
-//   scan_bench.exe [--files N] [--dirs N] [--root PATH] [--rounds N]
+//   scan_bench.exe [--files N] [--dirs N] [--root PATH] [--rounds N] [--existing]
 //
-// Builds the tree (default 20,000 files in 1,000 directories under T:\benchtree, about 2%
-// of them executables with version resources, a few infected with ".sql" copies), then
-// times, on a warm cache:
+// With --existing the tree under --root is taken as it is (scripts/bench.sh --real makes
+// one of hard-linked copies of the prefix's Windows folder). Otherwise it builds the tree (default 20,000 files in
+// 1,000 directories under T:\benchtree, about 2% of them executables with version resources, a few infected with ".sql"
+// copies), then times, on a warm cache:
 //   walk     FindFirstFileW/FindNextFileW over the tree, nothing else
 //   floor    the walk plus open, read 64 bytes, close for every file
 //   version  the walk plus GetFileVersionInfoSizeW for every file
@@ -34,6 +35,7 @@ struct Options {
   int rounds = 3;
   std::wstring root = L"T:\\benchtree";
   std::wstring program;
+  bool existing = false;
 };
 
 std::wstring ExeDir() {
@@ -143,9 +145,8 @@ HWND MakeProgressWindow() {
                                       GetModuleHandleW(nullptr), nullptr);
   const int ids[] = {1014, 1016, 1017};
   for (int id : ids)
-    CreateWindowExW(0, id == 1014 ? L"EDIT" : L"STATIC", L"", WS_CHILD | (id == 1014 ? ES_AUTOHSCROLL : 0), 0, 0,
-                    300, 20, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
-                    nullptr);
+    CreateWindowExW(0, id == 1014 ? L"EDIT" : L"STATIC", L"", WS_CHILD | (id == 1014 ? ES_AUTOHSCROLL : 0), 0, 0, 300,
+                    20, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   return window;
 }
 
@@ -191,13 +192,24 @@ double TimeProgram(const Options& o, std::wstring& summary) {
 
 int wmain(int argc, wchar_t** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = 1; i < argc; ++i) {
     const std::wstring flag = argv[i];
-    if (flag == L"--files") o.files = _wtoi(argv[i + 1]);
-    else if (flag == L"--dirs") o.dirs = _wtoi(argv[i + 1]);
-    else if (flag == L"--rounds") o.rounds = _wtoi(argv[i + 1]);
-    else if (flag == L"--root") o.root = argv[i + 1];
-    else if (flag == L"--program") o.program = argv[i + 1];
+    if (flag == L"--existing") {
+      o.existing = true;
+      continue;
+    }
+    if (i + 1 >= argc) break;
+    const wchar_t* value = argv[++i];
+    if (flag == L"--files")
+      o.files = _wtoi(value);
+    else if (flag == L"--dirs")
+      o.dirs = _wtoi(value);
+    else if (flag == L"--rounds")
+      o.rounds = _wtoi(value);
+    else if (flag == L"--root")
+      o.root = value;
+    else if (flag == L"--program")
+      o.program = value;
   }
   if (o.program.empty()) o.program = ExeDir() + L"MarrowFinchKiller.exe";
   if (o.files < 1 || o.dirs < 1 || o.rounds < 1) {
@@ -205,9 +217,15 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
 
-  std::printf("building %d files in %d directories under %ls ...\n", o.files, o.dirs, o.root.c_str());
+  if (o.existing) {
+    std::printf("the tree under %ls as it is\n", o.root.c_str());
+  } else {
+    std::printf("building %d files in %d directories under %ls ...\n", o.files, o.dirs, o.root.c_str());
+  }
   std::fflush(stdout);
-  if (!BuildTree(o) || !Reinfect(o)) {
+  // An existing tree has no infected files of ours to put back before each round.
+  const auto reinfect = [&] { return o.existing || Reinfect(o); };
+  if (!o.existing && (!BuildTree(o) || !Reinfect(o))) {
     std::fprintf(stderr, "could not build the tree (error %lu)\n", GetLastError());
     return 1;
   }
@@ -234,17 +252,19 @@ int wmain(int argc, wchar_t** argv) {
   const HWND window = MakeProgressWindow();
   SetDlgItemTextW(window, 1014, o.root.c_str());
   int scanned = 0, found = 0;
-  const double worker = Best(o.rounds, [&] { Reinfect(o); }, [&] {
-    RunWorker(window);
-    scanned = ui::gScanState.filesScanned;
-    found = ui::gScanState.virusesFound;
-  });
+  const double worker = Best(
+      o.rounds, [&] { reinfect(); },
+      [&] {
+        RunWorker(window);
+        scanned = ui::gScanState.filesScanned;
+        found = ui::gScanState.virusesFound;
+      });
   DestroyWindow(window);
 
   std::wstring summary;
   double program = 1e30;
   for (int r = 0; r < o.rounds; ++r) {
-    Reinfect(o);
+    reinfect();
     const double s = TimeProgram(o, summary);
     if (s < 0) {
       std::fprintf(stderr, "the program run failed\n");
@@ -259,7 +279,8 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("%-8s %10.0f files/s  (%.3f s)\n", "floor", rate(floor), floor);
   std::printf("%-8s %10.0f files/s  (%.3f s)\n", "version", rate(version), version);
   std::printf("%-8s %10.0f files/s  (%.3f s)\n", "worker", rate(worker), worker);
-  std::string utf8(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, summary.c_str(), -1, nullptr, 0, nullptr, nullptr)), 0);
+  std::string utf8(
+      static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, summary.c_str(), -1, nullptr, 0, nullptr, nullptr)), 0);
   WideCharToMultiByte(CP_UTF8, 0, summary.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
   std::printf("%-8s %10.0f files/s  (%.3f s, offer says: %s)\n", "program", rate(program), program, utf8.c_str());
   std::printf("worker/walk    %.3f\n", walk / worker);

@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
 # Builds, prepares the test prefix if there is none, and prints the scan benchmark's
 # figures. Arguments go to the benchmark: [--files N] [--dirs N] [--rounds N].
+# --real N measures, in the same run, a second tree of N files made of hard-linked copies
+# of the prefix's own C:\windows: mostly real executables, many with version resources,
+# the closest thing here to a system drive.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 export MFK_BUILD WINE
+
+real=0
+args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --real) real="$2"; shift 2 ;;
+    *) args+=("$1"); shift ;;
+  esac
+done
 
 mfk_ensure_packages
 mfk_build -DMFK_BUILD_TESTS=ON
@@ -14,6 +26,27 @@ if [ ! -d "$prefix/drive_c" ]; then
   ln -sfn "$MFK_BUILD" "$prefix/dosdevices/t:"
 fi
 mfk_wine_env "$prefix"
-rm -rf "$MFK_BUILD/benchtree"
-xvfb-run -a bash -c '"$WINE" "$MFK_BUILD/bin/scan_bench.exe" "$@" </dev/null 2>&1 | cat' bench "$@"
-rm -rf "$MFK_BUILD/benchtree"
+cleanup() { rm -rf "$MFK_BUILD/benchtree" "$MFK_BUILD/realtree"; }
+trap cleanup EXIT
+cleanup
+
+if [ "$real" -gt 0 ]; then
+  # Whole copies of the Windows folder as hard links until there are enough files, then
+  # the last copy cut to the count asked for.
+  copies=0
+  while [ "$(find "$MFK_BUILD/realtree" -type f 2>/dev/null | wc -l)" -lt "$real" ]; do
+    mkdir -p "$MFK_BUILD/realtree"
+    cp -al "$prefix/drive_c/windows" "$MFK_BUILD/realtree/copy$copies"
+    copies=$((copies + 1))
+  done
+  extra=$(($(find "$MFK_BUILD/realtree" -type f | wc -l) - real))
+  find "$MFK_BUILD/realtree/copy$((copies - 1))" -type f | awk -v n="$extra" 'NR <= n' | xargs -r -d '\n' rm -f
+fi
+
+xvfb-run -a bash -c '
+  echo "== synthetic tree"
+  "$WINE" "$MFK_BUILD/bin/scan_bench.exe" "$@" </dev/null 2>&1 | cat
+  if [ -d "$MFK_BUILD/realtree" ]; then
+    echo "== real tree: copies of C:\\windows"
+    "$WINE" "$MFK_BUILD/bin/scan_bench.exe" --root "T:\\realtree" --existing "$@" </dev/null 2>&1 | cat
+  fi' bench "${args[@]}"

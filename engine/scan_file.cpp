@@ -1,118 +1,231 @@
 #include "engine/scan_file.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 
 #include "engine/marker.h"
-#include "win/handles.h"
 
 namespace engine {
 
 namespace {
 
 constexpr DWORD kCopyChunk = 4096;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-void DeleteWithNormalAttributes(const std::wstring& path) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(path.c_str());
+std::wstring PathIn(const HeldDirectory& directory, const std::wstring& name) {
+  return directory.finalPath() + L"\\" + name;
 }
 
-// Copies `size` bytes of `from` over `to` from its first byte and cuts `to` at the end
-// of what was written. False when any read or write fails or comes up short, or when
-// the result can't be made durable: the caller then keeps the backup copy.
-bool CopyContents(HANDLE from, HANDLE to, ULONGLONG size) {
+// Another handle to a file of the directory, for an action its test handle lacks the
+// rights for; only when it is the very file that was tested.
+win::FileHandle Reopen(const HeldDirectory& directory, const std::wstring& name, const FileId& id, ACCESS_MASK access) {
+  win::FileHandle file = directory.OpenFile(name, access, kShareAll);
+  FileFacts facts;
+  if (!file || !FactsOf(file.get(), facts) || !(facts.id == id)) return win::FileHandle();
+  return file;
+}
+
+// Gives the infected file its attributes back after a restoration that couldn't finish.
+void PutBackAttributes(const HeldDirectory& directory, const std::wstring& name, const FileFacts& facts) {
+  const win::FileHandle file = Reopen(directory, name, facts.id, FILE_WRITE_ATTRIBUTES);
+  FILE_BASIC_INFO basic{};
+  basic.FileAttributes = facts.attributes ? facts.attributes : FILE_ATTRIBUTE_NORMAL;
+  if (file) SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+}
+
+// Copies `size` bytes of `from`, from its first byte, into the new file `to` and makes
+// them durable. False when any read or write fails or comes up short.
+bool CopyContents(HANDLE from, HANDLE to, uint64_t size, const ScanHooks* hooks) {
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kCopyChunk]);
   if (!buffer) return false;
-  ULONGLONG remaining = size;
-  while (remaining > 0) {
-    const DWORD chunk = remaining < kCopyChunk ? static_cast<DWORD>(remaining) : kCopyChunk;
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN)) return false;
+  for (uint64_t done = 0; done < size;) {
+    const DWORD chunk = size - done < kCopyChunk ? static_cast<DWORD>(size - done) : kCopyChunk;
     DWORD read = 0;
     if (!ReadFile(from, buffer.get(), chunk, &read, nullptr) || read != chunk) return false;
+    if (hooks && hooks->writeSucceeds && !hooks->writeSucceeds(done)) return false;
     DWORD written = 0;
     if (!WriteFile(to, buffer.get(), chunk, &written, nullptr) || written != chunk) return false;
-    remaining -= chunk;
+    done += chunk;
   }
-  // A copy shorter than the infected file would otherwise leave the virus's tail behind.
-  if (!SetEndOfFile(to)) return false;
-  // The backup copy is deleted next; its bytes must be on disk in the file first.
+  // The copy is deleted once this file has taken its place: its bytes must be on disk first.
   return FlushFileBuffers(to) != FALSE;
+}
+
+// The restored file keeps the infected one's access rights: its DACL as it stands, with
+// the inherited entries and the protection flags in its control. The plain kernel calls
+// copy it as it is; SetSecurityInfo would recompute the inheritance from the folder by
+// path (and Wine's crashes when the file's folder has moved).
+bool CopyAccessRights(HANDLE from, HANDLE to) {
+  DWORD needed = 0;
+  GetKernelObjectSecurity(from, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  if (needed == 0 || needed > 64 * 1024) return false;
+  std::unique_ptr<uint64_t[]> descriptor(new (std::nothrow) uint64_t[needed / sizeof(uint64_t) + 1]);
+  if (!descriptor || !GetKernelObjectSecurity(from, DACL_SECURITY_INFORMATION, descriptor.get(), needed, &needed))
+    return false;
+  return SetKernelObjectSecurity(to, DACL_SECURITY_INFORMATION, descriptor.get()) != FALSE;
+}
+
+// A name for the new file that nobody can have put there beforehand.
+std::wstring TemporaryName() {
+  LARGE_INTEGER counter{};
+  QueryPerformanceCounter(&counter);
+  wchar_t name[64];
+  std::swprintf(name, 64, L"~mfk%08lx%016llx.tmp", GetCurrentThreadId(),
+                static_cast<unsigned long long>(counter.QuadPart) ^ (GetTickCount64() << 20));
+  return name;
+}
+
+// No copy: the file is nothing but the virus, and goes. It counts as deleted only when it
+// really is gone.
+Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
+                           const FileFacts& facts) {
+  win::FileHandle deleter = Reopen(directory, name, facts.id, DELETE | FILE_WRITE_ATTRIBUTES);
+  if (!deleter) return Restoration::kLeft;
+  // Read-only, hidden and system files go too.
+  SetNormalAttributes(deleter.get());
+  if (!MarkForDeletion(deleter.get())) {
+    deleter.reset();
+    PutBackAttributes(directory, name, facts);
+    return Restoration::kLeft;
+  }
+  deleter.reset();
+  tested.reset();
+  // Under Wine a deletion by handle is carried out by path at the last close, and not at all
+  // when the path no longer leads to the file: ask the directory.
+  const win::FileHandle still = directory.OpenFile(name, FILE_READ_ATTRIBUTES, kShareAll);
+  FileFacts now;
+  if (still && FactsOf(still.get(), now) && now.id == facts.id) return Restoration::kLeft;
+  return Restoration::kDeleted;
 }
 
 }  // namespace
 
-std::wstring BackupCopyPath(const std::wstring& path) {
-  const size_t dot = path.rfind(L'.');
+std::wstring BackupCopyName(const std::wstring& name) {
+  const size_t dot = name.rfind(L'.');
   if (dot == std::wstring::npos) return {};
-  const size_t slash = path.find_last_of(L"\\/");
-  if (slash != std::wstring::npos && slash > dot) return {};
-  return path.substr(0, dot) + L".sql";
+  return name.substr(0, dot) + L".sql";
 }
 
-bool RestoreVirusFile(const std::wstring& path) {
-  const std::wstring backup = BackupCopyPath(path);
-  if (backup.empty()) return false;
+Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
+                             const FileFacts& facts, const ScanHooks* hooks) {
+  const std::wstring copyName = BackupCopyName(name);
+  if (copyName.empty()) return Restoration::kLeft;
 
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-
-  win::FileHandle infected(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!infected) return false;  // the read-only attribute stays cleared
-
-  win::FileHandle copy(CreateFileW(backup.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr));
+  // The copy, from the same directory; nobody may write it while it is read.
+  long status = 0;
+  win::FileHandle copy =
+      directory.OpenFile(copyName, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, &status);
   if (!copy) {
-    const DWORD error = GetLastError();
-    const DWORD backupAttributes = GetFileAttributesW(backup.c_str());
-    const bool noCopy = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-                        (backupAttributes != INVALID_FILE_ATTRIBUTES && (backupAttributes & FILE_ATTRIBUTE_DIRECTORY));
-    if (!noCopy) {
-      // A copy exists but can't be read now (in use, access denied). Deleting the
-      // infected file would lose the way back to the former contents: leave both, so
-      // that a later run can restore the file.
-      infected.reset();
-      if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), attributes);
-      return false;
-    }
-    // No copy: the file is nothing but the virus. A failed deletion still counts.
-    infected.reset();
-    DeleteWithNormalAttributes(path);
-    return true;
+    if (status == kStatusNameNotFound) return DeleteInfected(directory, name, std::move(tested), facts);
+    // There is one, but it can't be used now (a directory, in use, access denied): both stay
+    // for a later run.
+    return Restoration::kLeft;
+  }
+  // Trusted only when it is what it claims: a plain file with no other name (a hard link
+  // would copy somebody else's file into this one), really in this directory, and not the
+  // virus itself.
+  FileFacts copyFacts;
+  if (!FactsOf(copy.get(), copyFacts) || !copyFacts.plain() || copyFacts.links != 1 ||
+      !directory.Holds(copy.get(), copyName) || IsVirusFile(copy.get(), PathIn(directory, copyName).c_str()))
+    return Restoration::kLeft;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(copy.get(), &size)) return Restoration::kLeft;
+
+  // The copy's bytes go into a new file beside the infected one, which takes its place only
+  // once they are all on disk.
+  win::FileHandle fresh =
+      directory.OpenFile(TemporaryName(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | FILE_WRITE_ATTRIBUTES, 0,
+                         nullptr, /*create=*/true);
+  if (!fresh) return Restoration::kLeft;
+  const auto discard = [&] {
+    MarkForDeletion(fresh.get());
+    fresh.reset();
+  };
+  FILE_BASIC_INFO basic{};
+  // What the infected file had, but never read-only: the restored file is the user's to change.
+  basic.FileAttributes = facts.attributes & ~FILE_ATTRIBUTE_READONLY;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!CopyAccessRights(tested.get(), fresh.get()) ||
+      !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), hooks) ||
+      !SetFileInformationByHandle(fresh.get(), FileBasicInfo, &basic, sizeof basic)) {
+    discard();
+    return Restoration::kLeft;
   }
 
-  // The whole 64-bit size: a copy of 4 GiB or more must not be cut to its low 32 bits.
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(copy.get(), &size)) return false;
-  if (!CopyContents(copy.get(), infected.get(), static_cast<ULONGLONG>(size.QuadPart))) return false;
-
-  copy.reset();
-  infected.reset();
-  DeleteWithNormalAttributes(backup);
-  return true;
+  // A file can't be replaced while it is read-only or open.
+  {
+    const win::FileHandle infected = Reopen(directory, name, facts.id, FILE_WRITE_ATTRIBUTES);
+    if (!infected || !SetNormalAttributes(infected.get())) {
+      discard();
+      return Restoration::kLeft;
+    }
+  }
+  tested.reset();
+  if (!directory.MoveInto(fresh.get(), name, /*replace=*/true)) {
+    discard();
+    PutBackAttributes(directory, name, facts);
+    return Restoration::kLeft;
+  }
+  fresh.reset();
+  SetNormalAttributes(copy.get());
+  MarkForDeletion(copy.get());
+  return Restoration::kRestored;
 }
 
-void ShowProgress(const ProgressView& view, const ProgressSnapshot& snapshot) {
-  const std::wstring line = FormatProgressLine(snapshot.filesScanned, snapshot.virusesFound, snapshot.filesRestored);
-  SetDlgItemTextW(view.window, view.progressLineId, line.c_str());
-  SetDlgItemTextW(view.window, view.currentFileId, snapshot.path.c_str());
+bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks) {
+  const size_t slash = path.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return false;
+  const std::wstring name = path.substr(slash + 1);
+  HeldDirectory directory;
+  if (!directory.Open(path.substr(0, slash + 1))) return false;
+  win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
+  FileFacts facts;
+  if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !directory.Holds(file.get(), name)) return false;
+  return RestoreVirusFile(directory, name, std::move(file), facts, hooks) != Restoration::kLeft;
 }
 
-bool ScanFile(const std::wstring& path, ScanState& state, const ProgressView& view, ProgressThrottle* throttle) {
+bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,
+              ScanState& state, ProgressSink& progress, ProgressThrottle* throttle, const ScanHooks* hooks) {
   const bool goOn = state.stopRequested.load() == 0;
 
   ProgressSnapshot snapshot;
   snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
-  if (IsVirusFile(path.c_str())) {
-    state.virusesFound.fetch_add(1);
-    if (RestoreVirusFile(path)) state.filesRestored.fetch_add(1);
+  // A link is counted and nothing more: what it leads to is not this file.
+  if ((entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
+    win::FileHandle file = directory.OpenFile(entry.name, GENERIC_READ, kShareAll);
+    FileFacts facts;
+    // Infected, and the very file listed: a plain file where the walk found it (under Wine
+    // a host link shows as a plain file in the listing, and resolves on open).
+    if (file && IsVirusFile(file.get(), PathIn(directory, entry.name).c_str()) && FactsOf(file.get(), facts) &&
+        facts.plain() && directory.Holds(file.get(), entry.name)) {
+      state.virusesFound.fetch_add(1);
+      if (hooks && hooks->afterVerdict) hooks->afterVerdict(entry.name);
+      if (RestoreVirusFile(directory, entry.name, std::move(file), facts, hooks) != Restoration::kLeft)
+        state.filesRestored.fetch_add(1);
+    }
   }
   snapshot.virusesFound = state.virusesFound.load();
   snapshot.filesRestored = state.filesRestored.load();
-  snapshot.path = path;
+  snapshot.path = displayPath;
 
-  if (!throttle || throttle->Record(snapshot, !goOn)) ShowProgress(view, snapshot);
+  if (!throttle || throttle->Record(snapshot, !goOn)) progress.Show(snapshot);
   return goOn;
+}
+
+bool ScanFile(const std::wstring& path, ScanState& state, ProgressSink& progress, ProgressThrottle* throttle,
+              const ScanHooks* hooks) {
+  const size_t slash = path.find_last_of(L'\\');
+  HeldDirectory directory;
+  DirectoryEntry entry;
+  entry.name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  entry.attributes = GetFileAttributesW(LongPath(path).c_str());
+  if (slash == std::wstring::npos || entry.attributes == INVALID_FILE_ATTRIBUTES ||
+      !directory.Open(path.substr(0, slash + 1)))
+    entry.attributes = FILE_ATTRIBUTE_REPARSE_POINT;  // nothing to open: counted only
+  return ScanFile(directory, entry, path, state, progress, throttle, hooks);
 }
 
 }  // namespace engine

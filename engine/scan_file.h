@@ -1,43 +1,68 @@
 // Per-file inspection and restoration. The virus keeps each file's former contents
 // beside it under the same stem with ".sql" in place of the last extension.
+//
+// A file is opened once, relative to the directory it was listed in, without following a
+// link; its verdict is read through that handle, and whatever is then done to it is done
+// through handles proven to be the same file. Its ".sql" copy is looked up in that same
+// directory and used only when it is what it claims to be.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
+#include "engine/held_directory.h"
 #include "engine/progress_throttle.h"
 #include "engine/scan_state.h"
 
 namespace engine {
 
-// Where ScanFile shows its progress: a window and the ids of its progress line and of
-// its current-file line. The texts are set with SetDlgItemTextW, which a worker thread
-// hands to the window's thread and waits for.
-struct ProgressView {
-  HWND window = nullptr;
-  int progressLineId = 0;
-  int currentFileId = 0;
+// Where a walk shows its progress; the program's is the main dialog's two lines.
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  virtual void Show(const ProgressSnapshot& snapshot) = 0;
 };
 
-// The backup copy's path: the file's path cut before its last "." followed by ".sql".
-// Empty when the file name itself has no "." (a "." in a directory name doesn't count:
-// the copy formed from it would name a file in a parent directory).
-std::wstring BackupCopyPath(const std::wstring& path);
+// Places where a test can step in: after a file's verdict, before anything is done to it;
+// and before each write of a restoration, to make it fail there.
+struct ScanHooks {
+  std::function<void(const std::wstring& name)> afterVerdict;
+  std::function<bool(uint64_t offset)> writeSucceeds;
+};
 
-// Writes the backup copy back over an infected file and deletes the copy, or deletes
-// the infected file when there is no copy. True when the file was restored or deleted.
-// The copy is kept whenever the restored file might not hold exactly its bytes.
-bool RestoreVirusFile(const std::wstring& path);
+// The backup copy's name: the file's name cut before its last "." followed by ".sql".
+// Empty when the name has no ".".
+std::wstring BackupCopyName(const std::wstring& name);
+
+enum class Restoration {
+  kRestored,  // the file now holds exactly the copy's bytes, and the copy is gone
+  kDeleted,   // there was no copy: the file is gone
+  kLeft,      // nothing was restored or deleted; both files are as they were
+};
+
+// Restores the infected file `name` of `directory`, which `tested` holds open (and which
+// this closes): writes the copy's bytes into a new file beside it and swaps that in for
+// the infected one, so that the file ends with either its old bytes or exactly the copy's,
+// never a mix; then deletes the copy. Without a copy, deletes the file.
+Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
+                             const FileFacts& facts, const ScanHooks* hooks = nullptr);
+// The same for a file named by its path, for callers that hold nothing open. True when
+// the file was restored or deleted.
+bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks = nullptr);
 
 // Counts the file, tests it, restores it when infected and shows the counts and the
 // path. Returns false when the walk is to stop: stopRequested was set when it began.
-// The file is handled in full either way. With a throttle, the texts are shown only when
-// it allows, and always for the file at which a stop request is seen.
-bool ScanFile(const std::wstring& path, ScanState& state, const ProgressView& view,
-              ProgressThrottle* throttle = nullptr);
-
-// Sets the progress line and the current-file line.
-void ShowProgress(const ProgressView& view, const ProgressSnapshot& snapshot);
+// The file is handled in full either way. An entry that is a link is counted and
+// nothing more. With a throttle, the texts are shown only when it allows, and always for
+// the file at which a stop request is seen.
+bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,
+              ScanState& state, ProgressSink& progress, ProgressThrottle* throttle = nullptr,
+              const ScanHooks* hooks = nullptr);
+// The same for a file named by its path.
+bool ScanFile(const std::wstring& path, ScanState& state, ProgressSink& progress, ProgressThrottle* throttle = nullptr,
+              const ScanHooks* hooks = nullptr);
 
 }  // namespace engine

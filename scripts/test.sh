@@ -32,12 +32,13 @@ if [ "${MFK_REUSE_PREFIX:-0}" != 1 ] || [ ! -d "$prefix/drive_c" ]; then
   ln -sfn "$MFK_BUILD/rdrive" "$prefix/dosdevices/r:"
 fi
 
-# Unix special files behind Windows names, for the restoration's failure paths: a file
-# whose every write fails (/dev/full) and one that reads shorter than its size (sysfs).
-special="$MFK_BUILD/special"
-rm -rf "$special" && mkdir -p "$special/full" "$special/short"
-ln -s /dev/full "$special/full/prog.exe"
-ln -s /sys/devices/system/cpu/online "$special/short/prog.sql"
+# Links planted from the host, which Windows code can't make under Wine: a ".sql" copy
+# that lies in another directory, and a directory link and a file link in a walk.
+links="$MFK_BUILD/links"
+rm -rf "$links" "$MFK_BUILD/special" && mkdir -p "$links/copy" "$links/outside" "$links/walk" "$links/walk-outside"
+ln -s ../outside/prog.sql "$links/copy/prog.sql"
+ln -s ../walk-outside "$links/walk/dirlink"
+ln -s ../walk-outside/prog.exe "$links/walk/filelink.exe"
 
 mfk_wine_env "$prefix"
 # A persistent server: each test process then starts in a fraction of a second.

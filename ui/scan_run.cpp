@@ -1,7 +1,9 @@
 #include "ui/scan_run.h"
 
 #include <memory>
+#include <set>
 
+#include "engine/held_directory.h"
 #include "engine/scan_file.h"
 #include "ui/resource.h"
 #include "win/handles.h"
@@ -16,18 +18,42 @@ namespace {
 // the latest state itself when the user stops a run.
 engine::ProgressThrottle gProgressThrottle;
 
-engine::ProgressView ViewOf(HWND dialog) { return {dialog, IDC_PROGRESS, IDC_CURRENT_FILE}; }
+// The dialog's progress line and current-file line, as the walk's progress shows.
+class DialogProgress : public engine::ProgressSink {
+ public:
+  explicit DialogProgress(HWND dialog) : dialog_(dialog) {}
+  // From the worker these are calls into the window's thread, which wait for it.
+  void Show(const engine::ProgressSnapshot& snapshot) override {
+    const std::wstring line =
+        engine::FormatProgressLine(snapshot.filesScanned, snapshot.virusesFound, snapshot.filesRestored);
+    SetDlgItemTextW(dialog_, IDC_PROGRESS, line.c_str());
+    SetDlgItemTextW(dialog_, IDC_CURRENT_FILE, snapshot.path.c_str());
+  }
+
+ private:
+  HWND dialog_;
+};
 
 // At a worker's end, before the run's end is announced: the last file and the final counts.
 void ShowUnshownProgress(HWND dialog) {
-  if (const auto snapshot = gProgressThrottle.TakeUnshown()) engine::ShowProgress(ViewOf(dialog), *snapshot);
+  if (const auto snapshot = gProgressThrottle.TakeUnshown()) DialogProgress(dialog).Show(*snapshot);
 }
 
 constexpr DWORD kPathBoxChars = 512;
 
-bool IsDotOrDotDot(const wchar_t* name) {
-  return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
 }
+
+// A directory waiting to be walked: where it was listed, as the system knows it and as the
+// user sees it, and its identity in that listing.
+struct PendingDirectory {
+  std::wstring path;     // "\\?\" form: the listed directory's final path and the name
+  std::wstring display;  // the root as given and the names below it
+  uint64_t fileIndex = 0;
+  bool listed = false;  // false for the root, which is taken as given
+};
 
 // The worker's view of the run's end: finished unless the user asked it to stop.
 void MarkFinishedUnlessStopped() {
@@ -37,26 +63,37 @@ void MarkFinishedUnlessStopped() {
 }  // namespace
 
 void WalkDirectoryTree(const std::wstring& root, HWND dialog) {
-  const engine::ProgressView view = ViewOf(dialog);
-  // Pending directories as strings, not open handles: one listing is open at a time.
-  std::vector<std::wstring> pending{root};
-  WIN32_FIND_DATAW entry;
+  DialogProgress progress(dialog);
+  // Pending directories as paths, not open handles: one directory is held at a time. A
+  // directory is listed at most once, whatever links or renames would bring it back.
+  std::vector<PendingDirectory> pending{{engine::LongPath(root), root, 0, false}};
+  std::set<engine::FileId> walked;
   while (!pending.empty()) {
-    std::wstring prefix = std::move(pending.back());
+    PendingDirectory next = std::move(pending.back());
     pending.pop_back();
-    if (prefix.empty() || prefix.back() != L'\\') prefix += L'\\';
 
-    win::FindHandle listing(FindFirstFileW((prefix + L"*.*").c_str(), &entry));
-    if (!listing) continue;  // refused or missing: skipped with everything below it
-    do {
-      if (IsDotOrDotDot(entry.cFileName)) continue;
-      std::wstring fullPath = prefix + entry.cFileName;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        pending.push_back(std::move(fullPath));
-      } else if (!engine::ScanFile(fullPath, gScanState, view, &gProgressThrottle)) {
-        return;
+    // Not entered when it is a link now, or no longer the directory that was listed there.
+    engine::HeldDirectory directory;
+    if (!directory.Open(next.path)) continue;  // refused, missing, a link: skipped with everything below it
+    if (next.listed && (!SameIgnoringCase(directory.finalPath(), next.path) ||
+                        (next.fileIndex != 0 && directory.facts().id.index != next.fileIndex)))
+      continue;
+    if (!walked.insert(directory.facts().id).second) continue;
+
+    std::wstring prefix = std::move(next.display);
+    if (prefix.empty() || prefix.back() != L'\\') prefix += L'\\';
+    bool stopped = false;
+    directory.List([&](const engine::DirectoryEntry& entry) {
+      if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // Junctions, directory links and mount points are never entered.
+        if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+          pending.push_back({directory.finalPath() + L"\\" + entry.name, prefix + entry.name, entry.fileIndex, true});
+        return true;
       }
-    } while (FindNextFileW(listing.get(), &entry));
+      stopped = !engine::ScanFile(directory, entry, prefix + entry.name, gScanState, progress, &gProgressThrottle);
+      return !stopped;
+    });
+    if (stopped) return;
   }
 }
 
@@ -115,13 +152,14 @@ unsigned __stdcall ScanAllDrivesThreadProc(void* dialog) {
 }
 
 void ShowLatestProgress(HWND dialog) {
-  if (const auto snapshot = gProgressThrottle.Latest()) engine::ShowProgress(ViewOf(dialog), *snapshot);
+  if (const auto snapshot = gProgressThrottle.Latest()) DialogProgress(dialog).Show(*snapshot);
 }
 
 std::wstring FormatFinalSummary(bool stoppedByUser, int32_t virusesFound, int32_t filesRestored) {
   std::wstring summary = stoppedByUser ? L"已被用户终止，" : L"扫描完成，";
   if (virusesFound == 0) return summary + L"未发现病毒";
-  return summary + L"查出" + std::to_wstring(virusesFound) + L"个病毒，恢复" + std::to_wstring(filesRestored) + L"个文件";
+  return summary + L"查出" + std::to_wstring(virusesFound) + L"个病毒，恢复" + std::to_wstring(filesRestored) +
+         L"个文件";
 }
 
 std::wstring FormatFinalSummary(const engine::ScanState& state) {

@@ -27,6 +27,9 @@ unsigned __stdcall ScanAllDrivesThreadProc(void* dialog);
 // Walks everything below root and hands every entry that is not a directory to
 // ScanFile. A directory's files come before anything in its subdirectories, and the
 // subdirectory listed last is walked first. Stops as soon as ScanFile says so.
+// Links, junctions and mount points are never entered, a directory is listed at most
+// once, and every path goes to the system in its "\\?\" form, so that nothing deeper
+// than MAX_PATH is missed; the current-file line shows the ordinary form.
 void WalkDirectoryTree(const std::wstring& root, HWND dialog);
 
 // Shows the texts of the file the worker handled last, from the window's thread. The worker

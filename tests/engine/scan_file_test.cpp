@@ -1,5 +1,7 @@
 #include "engine/scan_file.h"
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "engine/marker.h"
@@ -20,15 +22,22 @@ win::FileHandle OpenExclusive(const std::wstring& path) {
   return win::FileHandle(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
-TEST(BackupCopyPathTest, CutsAtTheLastDotOfTheFileName) {
-  EXPECT_EQ(L"C:\\a\\prog.sql", engine::BackupCopyPath(L"C:\\a\\prog.exe"));
-  EXPECT_EQ(L"C:\\a\\prog.tar.sql", engine::BackupCopyPath(L"C:\\a\\prog.tar.gz"));
-  EXPECT_EQ(L"C:\\a\\.sql", engine::BackupCopyPath(L"C:\\a\\.profile"));
-  EXPECT_EQ(L"C:\\a\\prog.sql", engine::BackupCopyPath(L"C:\\a\\prog.sql"));
-  EXPECT_EQ(L"", engine::BackupCopyPath(L"C:\\dir\\prog"));
-  // A "." only in a directory name would point at a file in the parent directory.
-  EXPECT_EQ(L"", engine::BackupCopyPath(L"C:\\a.b\\prog"));
+TEST(BackupCopyNameTest, CutsAtTheLastDot) {
+  EXPECT_EQ(L"prog.sql", engine::BackupCopyName(L"prog.exe"));
+  EXPECT_EQ(L"prog.tar.sql", engine::BackupCopyName(L"prog.tar.gz"));
+  EXPECT_EQ(L".sql", engine::BackupCopyName(L".profile"));
+  EXPECT_EQ(L"prog.sql", engine::BackupCopyName(L"prog.sql"));
+  EXPECT_EQ(L"", engine::BackupCopyName(L"prog"));
 }
+
+// The progress lines as the walk would show them.
+struct Sink : engine::ProgressSink {
+  void Show(const engine::ProgressSnapshot& snapshot) override {
+    line = engine::FormatProgressLine(snapshot.filesScanned, snapshot.virusesFound, snapshot.filesRestored);
+    path = snapshot.path;
+  }
+  std::wstring line, path;
+};
 
 class RestoreTest : public testing::Test {
  protected:
@@ -124,93 +133,106 @@ TEST_F(RestoreTest, CopyThatCannotBeOpenedKeepsBothFiles) {
   EXPECT_EQ("former", test::ReadBytes(copy)) << "the backup copy is kept for a later run";
 }
 
-// A byte-range lock held by another handle makes ReadFile/WriteFile fail on that range
-// on Windows. Wine keeps such locks only against other lock calls.
-TEST_F(RestoreTest, FailedReadKeepsTheCopy) {
-  if (test::RunningUnderWine()) GTEST_SKIP() << "Wine does not enforce byte-range locks on ReadFile";
+TEST_F(RestoreTest, AWriteFailingHalfWayLeavesBothFilesAsTheyWere) {
   const std::wstring path = Infected();
-  const std::string former = Pattern(3 * 4096 + 5, 'c');
+  const std::string before = test::ReadBytes(path);
+  const std::string former = Pattern(3 * 4096 + 5, 'e');
   const std::wstring copy = dir.Write(L"prog.sql", former);
-  win::FileHandle locker(
-      CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(locker);
-  ASSERT_TRUE(LockFile(locker.get(), 4096, 0, 4096, 0));
-
-  EXPECT_FALSE(engine::RestoreVirusFile(path));
-  UnlockFile(locker.get(), 4096, 0, 4096, 0);
-  EXPECT_TRUE(former == test::ReadBytes(copy)) << "the backup copy survives an incomplete restoration";
-}
-
-TEST_F(RestoreTest, FailedWriteKeepsTheCopy) {
-  if (test::RunningUnderWine()) GTEST_SKIP() << "Wine does not enforce byte-range locks on WriteFile";
-  const std::wstring path = Infected();
-  const std::string former = Pattern(3 * 4096 + 5, 'd');
-  const std::wstring copy = dir.Write(L"prog.sql", former);
-  win::FileHandle locker(
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(locker);
-  ASSERT_TRUE(LockFile(locker.get(), 8192, 0, 4096, 0));
-
-  EXPECT_FALSE(engine::RestoreVirusFile(path));
-  UnlockFile(locker.get(), 8192, 0, 4096, 0);
-  EXPECT_TRUE(former == test::ReadBytes(copy));
-}
-
-// The same two failures, made real under Wine by the harness: in T:\special\full the
-// infected file is /dev/full (every write fails, "disk full"), and in T:\special\short the
-// backup copy is a sysfs file, whose size says 4096 bytes while a read gives a few.
-class SpecialFileTest : public testing::Test {
- protected:
-  void SetUp() override {
-    if (!test::RunningUnderWine()) GTEST_SKIP() << "needs the Unix special files that the Wine harness links";
-    // Wine reports no attributes for a device, but opens it.
-    ASSERT_TRUE(win::FileHandle(
-        CreateFileW(L"T:\\special\\full\\prog.exe", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)))
-        << "scripts/test.sh links it";
-    ASSERT_TRUE(test::Exists(L"T:\\special\\short\\prog.sql")) << "scripts/test.sh links it";
-  }
-};
-
-TEST_F(SpecialFileTest, WriteFailureKeepsTheCopyAndCountsNothing) {
-  const std::wstring copy = L"T:\\special\\full\\prog.sql";
-  const std::string former = Pattern(2 * 4096 + 17, 'e');
-  ASSERT_TRUE(test::WriteBytes(copy, former));
-  EXPECT_FALSE(engine::RestoreVirusFile(L"T:\\special\\full\\prog.exe"));
+  engine::ScanHooks hooks;
+  hooks.writeSucceeds = [](uint64_t offset) { return offset < 4096; };  // the disk fills after one chunk
+  EXPECT_FALSE(engine::RestoreVirusFile(path, &hooks));
+  EXPECT_TRUE(before == test::ReadBytes(path)) << "the infected file keeps its old bytes, not a mix";
   EXPECT_TRUE(former == test::ReadBytes(copy)) << "the backup copy is kept";
-  DeleteFileW(copy.c_str());
 }
 
-TEST_F(SpecialFileTest, ShortReadKeepsTheCopyAndTheFile) {
-  const std::wstring path = L"T:\\special\\short\\prog.exe";
-  ASSERT_TRUE(test::WriteBytes(path, "infected bytes"));
+// A copy that isn't what it claims is never used: both files stay for a later run.
+TEST_F(RestoreTest, UntrustedCopiesLeaveBothFiles) {
+  const std::wstring outside = dir.Write(L"somebody else's.doc", "somebody else's data");
+  const struct {
+    const char* what;
+    std::function<void(const std::wstring& copy)> make;
+  } cases[] = {
+      {"a hard link to another file",
+       [&](const std::wstring& copy) { CreateHardLinkW(copy.c_str(), outside.c_str(), nullptr); }},
+      {"a directory", [&](const std::wstring& copy) { CreateDirectoryW(copy.c_str(), nullptr); }},
+      {"the virus itself",
+       [&](const std::wstring& copy) { CopyFileW(test::FixturePath(L"marker_lower").c_str(), copy.c_str(), FALSE); }},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::wstring stem = L"case" + std::to_wstring(n++);
+    const std::wstring path = Infected(stem + L".exe");
+    const std::wstring copy = dir / (stem + L".sql");
+    c.make(copy);
+    const std::string before = test::ReadBytes(path), copyBefore = test::ReadBytes(copy);
+    EXPECT_FALSE(engine::RestoreVirusFile(path)) << c.what;
+    EXPECT_TRUE(before == test::ReadBytes(path)) << c.what;
+    EXPECT_TRUE(test::Exists(copy) && copyBefore == test::ReadBytes(copy)) << c.what;
+  }
+  EXPECT_EQ("somebody else's data", test::ReadBytes(outside));
+}
+
+// Planted by scripts/test.sh from the host: T:\links\copy\prog.sql is a symbolic link to
+// T:\links\outside\prog.sql, a copy that lies in another directory.
+TEST_F(RestoreTest, ACopyThatLiesElsewhereIsNotUsed) {
+  const std::wstring path = L"T:\\links\\copy\\prog.exe";
+  ASSERT_TRUE(CopyFileW(test::FixturePath(L"marker_exact").c_str(), path.c_str(), FALSE));
+  ASSERT_TRUE(test::WriteBytes(L"T:\\links\\outside\\prog.sql", "somebody else's data"));
   EXPECT_FALSE(engine::RestoreVirusFile(path));
-  EXPECT_EQ("infected bytes", test::ReadBytes(path));
-  EXPECT_TRUE(test::Exists(L"T:\\special\\short\\prog.sql"));
+  EXPECT_EQ("somebody else's data", test::ReadBytes(L"T:\\links\\outside\\prog.sql"));
+  EXPECT_TRUE(test::ReadBytes(test::FixturePath(L"marker_exact")) == test::ReadBytes(path));
   DeleteFileW(path.c_str());
+}
+
+// Test and action meet the same file: a folder swapped after the verdict changes nothing
+// in the folder that now stands at its path.
+TEST_F(RestoreTest, AFolderSwappedAfterTheVerdictChangesNothingElse) {
+  const std::wstring folder = dir.MakeDir(L"infected");
+  const std::wstring path = Infected(L"infected\\prog.exe");
+  dir.Write(L"infected\\prog.sql", "former");
+  const std::wstring other = dir.MakeDir(L"other");
+  dir.Write(L"other\\prog.exe", "somebody else's program");
+  dir.Write(L"other\\prog.sql", "somebody else's data");
+
+  engine::ScanState state;
+  Sink sink;
+  engine::ScanHooks hooks;
+  hooks.afterVerdict = [&](const std::wstring&) {
+    ASSERT_TRUE(MoveFileW(folder.c_str(), (folder + L".away").c_str()));
+    ASSERT_TRUE(MoveFileW(other.c_str(), folder.c_str()));
+  };
+  EXPECT_TRUE(engine::ScanFile(path, state, sink, nullptr, &hooks));
+  EXPECT_EQ(1, state.virusesFound.load());
+  EXPECT_EQ("somebody else's program", test::ReadBytes(path));
+  EXPECT_EQ("somebody else's data", test::ReadBytes(dir / L"infected\\prog.sql"));
+  // The original is restored where it went, or left with its copy for a later run.
+  const std::string original = test::ReadBytes(dir / L"infected.away\\prog.exe");
+  if (state.filesRestored.load() == 1)
+    EXPECT_EQ("former", original);
+  else
+    EXPECT_EQ("former", test::ReadBytes(dir / L"infected.away\\prog.sql"));
 }
 
 class ScanFileTest : public testing::Test {
  protected:
-  void SetUp() override { view = {window.hwnd(), 1017, 1016}; }
   TempDir dir;
-  test::ScanWindow window;
+  Sink view;
   engine::ScanState state;
-  engine::ProgressView view;
 };
 
 TEST_F(ScanFileTest, CountsAndProgressTexts) {
   for (int i = 0; i < 3; ++i)
     EXPECT_TRUE(engine::ScanFile(dir.Write(L"clean" + std::to_wstring(i) + L".txt", "x"), state, view));
-  EXPECT_EQ(L"已扫描3个文件，未发现病毒", window.Text(1017));
-  EXPECT_EQ(dir / L"clean2.txt", window.Text(1016));
+  EXPECT_EQ(L"已扫描3个文件，未发现病毒", view.line);
+  EXPECT_EQ(dir / L"clean2.txt", view.path);
 
   const std::wstring infected = dir.CopyFixture(L"marker_exact", L"prog.exe");
   dir.Write(L"prog.sql", "former");
   EXPECT_TRUE(engine::ScanFile(infected, state, view));
   EXPECT_TRUE(engine::ScanFile(dir.Write(L"clean3.txt", "y"), state, view));
 
-  EXPECT_EQ(L"已扫描5个文件，查出1个病毒，恢复1个文件", window.Text(1017));
-  EXPECT_EQ(dir / L"clean3.txt", window.Text(1016));
+  EXPECT_EQ(L"已扫描5个文件，查出1个病毒，恢复1个文件", view.line);
+  EXPECT_EQ(dir / L"clean3.txt", view.path);
   EXPECT_EQ(5, state.filesScanned.load());
   EXPECT_EQ(1, state.virusesFound.load());
   EXPECT_EQ(1, state.filesRestored.load());
@@ -221,9 +243,16 @@ TEST_F(ScanFileTest, FoundButNotRestoredCountsOnlyAsFound) {
   dir.MakeDir(L"bin");
   const std::wstring infected = dir.CopyFixture(L"marker_exact", L"bin\\prog");
   EXPECT_TRUE(engine::ScanFile(infected, state, view));
-  EXPECT_EQ(1, state.virusesFound.load());
+  // Without a copy, and held open by someone who lets nobody delete it: not deleted, not counted.
+  const std::wstring held = dir.CopyFixture(L"marker_exact", L"held.exe");
+  const win::FileHandle holder(
+      CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
+  EXPECT_TRUE(engine::ScanFile(held, state, view));
+  EXPECT_TRUE(test::Exists(held));
+  EXPECT_EQ(2, state.virusesFound.load());
   EXPECT_EQ(0, state.filesRestored.load());
-  EXPECT_EQ(L"已扫描1个文件，查出1个病毒，恢复0个文件", window.Text(1017));
+  EXPECT_EQ(L"已扫描2个文件，查出2个病毒，恢复0个文件", view.line);
 }
 
 TEST_F(ScanFileTest, StopRequestStillHandlesTheFileInFull) {
@@ -234,7 +263,7 @@ TEST_F(ScanFileTest, StopRequestStillHandlesTheFileInFull) {
   EXPECT_EQ(1, state.filesScanned.load());
   EXPECT_EQ(1, state.filesRestored.load());
   EXPECT_EQ("former", test::ReadBytes(infected));
-  EXPECT_EQ(infected, window.Text(1016));
+  EXPECT_EQ(infected, view.path);
 }
 
 // The commonest disguise, in a user's own folder: under Wine the version services read

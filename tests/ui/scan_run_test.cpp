@@ -67,6 +67,38 @@ TEST_F(ScanRunTest, WalkOrderFilesFirstThenLastListedSubdirectoryFirst) {
   EXPECT_EQ(0, ui::gScanState.workerRunning.load());
 }
 
+// Planted by scripts/test.sh from the host: in T:\\links\\walk, "dirlink" is a symbolic link
+// to T:\\links\\walk-outside and "filelink.exe" one to the infected file there.
+TEST_F(ScanRunTest, LinksAreNeverFollowed) {
+  const std::wstring outside = L"T:\\links\\walk-outside\\";
+  ASSERT_TRUE(CopyFileW(test::FixturePath(L"marker_exact").c_str(), (outside + L"prog.exe").c_str(), FALSE));
+  ASSERT_TRUE(test::WriteBytes(outside + L"prog.sql", "somebody else's data"));
+  ScanDirectory(L"T:\\links\\walk");
+  EXPECT_EQ(1, ui::gScanState.filesScanned.load()) << "the file link is counted, the directory link not entered";
+  EXPECT_EQ(0, ui::gScanState.virusesFound.load()) << "what the file link leads to is not tested";
+  EXPECT_TRUE(test::ReadBytes(test::FixturePath(L"marker_exact")) == test::ReadBytes(outside + L"prog.exe"));
+  EXPECT_EQ("somebody else's data", test::ReadBytes(outside + L"prog.sql"));
+}
+
+// Windows cuts ordinary paths at MAX_PATH; the walk hands the system the "\\?\" form and
+// shows the ordinary one. (Wine doesn't enforce the limit, so here this passes either way.)
+TEST_F(ScanRunTest, FilesDeeperThanMaxPathAreScanned) {
+  std::wstring deep = dir.MakeDir(L"deep");
+  const std::wstring root = deep;
+  while (deep.size() < 300) {
+    deep += L"\\a-folder-with-a-long-name";
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+  }
+  const std::wstring infected = deep + L"\\prog.exe";
+  ASSERT_TRUE(CopyFileW(test::FixturePath(L"marker_exact").c_str(), (L"\\\\?\\" + infected).c_str(), FALSE));
+  ASSERT_TRUE(test::WriteBytes(L"\\\\?\\" + deep + L"\\prog.sql", "former"));
+  ScanDirectory(root);
+  EXPECT_EQ(1, ui::gScanState.filesRestored.load());
+  EXPECT_EQ("former", test::ReadBytes(L"\\\\?\\" + infected));
+  const auto& shown = window.currentFiles();
+  EXPECT_NE(shown.end(), std::find(shown.begin(), shown.end(), infected)) << "shown in the ordinary form";
+}
+
 TEST_F(ScanRunTest, DotNamesAreWalkedAndRootSeparatorIsNotDoubled) {
   const std::wstring root = dir.MakeDir(L"dots");
   dir.Write(L"dots\\.profile", "x");

@@ -7,8 +7,10 @@
 #include <memory>
 #include <new>
 
+#include "engine/held_directory.h"
 #include "engine/marker.h"
 #include "engine/process_sweep.h"
+#include "engine/scan_file.h"
 #include "win/handles.h"
 
 namespace engine {
@@ -19,7 +21,8 @@ namespace {
 // that the sweep has just ended may still hold its file for a moment.
 constexpr DWORD kDeletePauseMs = 100;
 
-constexpr wchar_t kFakeDriver[] = L"drivers\\asyncmac.sys";
+constexpr wchar_t kDriversFolder[] = L"drivers";
+constexpr wchar_t kFakeDriver[] = L"asyncmac.sys";
 constexpr wchar_t kTypeLibKey[] = L"SOFTWARE\\Classes\\TypeLib\\{97EFC6B7-C73A-423E-8458-82C589CA7E3B}\\1.0\\0\\win32";
 // The registered path, its terminating NUL included.
 constexpr DWORD kTypeLibValueChars = 512;
@@ -27,6 +30,14 @@ constexpr DWORD kTypeLibValueChars = 512;
 bool IsHiddenSystem(DWORD attributes) {
   constexpr DWORD kBoth = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kBoth) == kBoth;
+}
+
+// The virus's files are tested and deleted through one handle each, relative to the
+// directory they were listed in, after the pause a just-ended process may need.
+bool DeleteIfInfected(const HeldDirectory& directory, const std::wstring& name) {
+  return DeleteFileIf(
+      directory, name, [](HANDLE file, const std::wstring& path) { return IsVirusFile(file, path.c_str()); },
+      kDeletePauseMs);
 }
 
 // The shell link object that reads the Startup folder's shortcuts. It is given up after
@@ -71,56 +82,51 @@ void RecordTargetDirectory(const wchar_t* targetPath, TargetDirectory& target) {
 }
 
 // A hidden system shortcut whose target is recorded as hidden and system belongs to the
-// virus: its target's directory is noted and the shortcut deleted. False when the entry
-// can't be loaded as a shortcut, which ends the cleanup.
-bool HandleHiddenShortcut(const std::wstring& path, ShellLink& shell, TargetDirectory& target) {
-  if (FAILED(shell.file->Load(path.c_str(), STGM_READ))) return false;
+// virus: its target's directory is noted and the shortcut deleted. A file that can't be
+// loaded as a shortcut is left as it is.
+void HandleHiddenShortcut(const std::wstring& path, ShellLink& shell, TargetDirectory& target) {
+  if (FAILED(shell.file->Load(path.c_str(), STGM_READ))) return;
 
   // A target that GetPath can't report leaves the record zeroed: it lacks both attributes.
   wchar_t targetPath[MAX_PATH] = {};
   WIN32_FIND_DATAW targetData{};
   shell.link->GetPath(targetPath, MAX_PATH, &targetData, SLGP_UNCPRIORITY);
-  if (!IsHiddenSystem(targetData.dwFileAttributes)) return true;
+  if (!IsHiddenSystem(targetData.dwFileAttributes)) return;
 
   RecordTargetDirectory(targetPath, target);
   shell.Release();
   ForceDeleteFile(path);
-  return true;
 }
 
 // Deletes the folder's infected entries and the virus's shortcut. False ends the cleanup:
-// the folder can't be listed, or a shortcut can't be loaded.
+// the folder can't be listed.
 bool CleanStartupFolder(const std::wstring& folder, ShellLink& shell, TargetDirectory& target) {
-  WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((folder + L"*.*").c_str(), &entry));
-  if (!listing) return false;
-  do {
-    const std::wstring path = folder + entry.cFileName;
-    if (IsVirusFile(path.c_str())) {
-      ForceDeleteFile(path);
-      continue;
-    }
+  HeldDirectory startup;
+  if (!startup.Open(folder)) return false;
+  return startup.List([&](const DirectoryEntry& entry) {
+    if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;  // a link leads elsewhere
+    if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && DeleteIfInfected(startup, entry.name)) return true;
     // ".lnk" anywhere in the name and in any case: "x.LNK" and "x.lnk.txt" count too.
-    if (!StrStrIW(entry.cFileName, L".lnk") || !IsHiddenSystem(GetFileAttributesW(path.c_str()))) continue;
+    if (!StrStrIW(entry.name.c_str(), L".lnk") || !IsHiddenSystem(entry.attributes)) return true;
     // After the first shortcut has led to a target directory the link object is gone;
     // a further one waits for the next run.
-    if (!shell.held()) continue;
-    if (!HandleHiddenShortcut(path, shell, target)) return false;
-  } while (FindNextFileW(listing.get(), &entry));
-  return true;
+    if (shell.held()) HandleHiddenShortcut(folder + entry.name, shell, target);
+    return true;
+  });
 }
 
 // Deletes the infected files of the target directory and then the directory itself, which
-// only goes when nothing else is left in it. False when it can't be listed.
+// only goes when nothing else is left in it. False when it can't be listed, and when it is
+// a link: what it leads to is not the virus's directory.
 bool CleanTargetDirectory(const TargetDirectory& target) {
-  WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW(target.pattern.c_str(), &entry));
-  if (!listing) return false;
-  do {
-    const std::wstring path = target.base + entry.cFileName;
-    if (IsVirusFile(path.c_str())) ForceDeleteFile(path);
-  } while (FindNextFileW(listing.get(), &entry));
-  listing.reset();
+  HeldDirectory directory;
+  if (!directory.Open(target.base)) return false;
+  const bool listed = directory.List([&](const DirectoryEntry& entry) {
+    if (!(entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+      DeleteIfInfected(directory, entry.name);
+    return true;
+  });
+  if (!listed) return false;
 
   SetFileAttributesW(target.base.c_str(), FILE_ATTRIBUTE_NORMAL);
   Sleep(kDeletePauseMs);
@@ -129,13 +135,26 @@ bool CleanTargetDirectory(const TargetDirectory& target) {
 }
 
 // The virus puts a file of its own, without a version resource, where this system driver
-// belongs. A driver with a version resource is left alone, whatever it says.
+// belongs. A driver with a version resource is left alone, whatever it says. A 32-bit virus
+// on 64-bit Windows writes to the 32-bit system folder's drivers through the file system's
+// redirection, so that folder is looked at too.
 void DeleteFakeDriver() {
-  std::wstring systemDir;
-  if (!GetSystemDirPath(systemDir)) return;
-  const std::wstring driver = systemDir + kFakeDriver;
-  DWORD handle = 0;
-  if (GetFileVersionInfoSizeW(driver.c_str(), &handle) == 0) ForceDeleteFile(driver);
+  std::wstring systemDirs[2];
+  GetSystemDirPath(systemDirs[0]);
+  wchar_t wow64[MAX_PATH] = {};
+  const UINT length = GetSystemWow64DirectoryW(wow64, MAX_PATH);  // 0 on 32-bit Windows
+  if (length > 0 && length < MAX_PATH) systemDirs[1] = std::wstring(wow64) + L"\\";
+  for (const std::wstring& systemDir : systemDirs) {
+    HeldDirectory drivers;
+    if (systemDir.empty() || !drivers.Open(systemDir + kDriversFolder)) continue;
+    DeleteFileIf(
+        drivers, kFakeDriver,
+        [](HANDLE file, const std::wstring& path) {
+          std::wstring company;
+          return !GetFileCompanyName(file, path.c_str(), company);
+        },
+        kDeletePauseMs);
+  }
 }
 
 // Deletes the file that the virus registered under its type-library key, and has it
@@ -146,12 +165,21 @@ void DeleteTypeLibFile() {
   // the virus wrote, whichever view it wrote through.
   win::RegKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTypeLibKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
-  wchar_t file[kTypeLibValueChars] = {};
+  wchar_t stored[kTypeLibValueChars] = {};
   DWORD chars = kTypeLibValueChars;
-  if (ReadKeyDefaultString(key.get(), file, chars) != ERROR_SUCCESS) return;
-  // Taken as stored: an expandable value isn't expanded. Its attributes aren't touched.
-  DeleteFileW(file);
-  MoveFileExW(file, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  DWORD type = REG_NONE;
+  if (ReadKeyDefaultString(key.get(), stored, chars, &type) != ERROR_SUCCESS) return;
+  // An expandable value names the file only once its variables are put in.
+  std::wstring file = stored;
+  if (type == REG_EXPAND_SZ) {
+    wchar_t expanded[kTypeLibValueChars * 2] = {};
+    const DWORD needed = ExpandEnvironmentStringsW(stored, expanded, kTypeLibValueChars * 2);
+    if (needed == 0 || needed > kTypeLibValueChars * 2) return;
+    file = expanded;
+  }
+  // Its attributes aren't touched.
+  DeleteFileW(file.c_str());
+  MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 }  // namespace
@@ -202,7 +230,7 @@ bool GetSystemDirPath(std::wstring& path) {
   return true;
 }
 
-LONG ReadKeyDefaultString(HKEY key, wchar_t* buffer, DWORD& chars) {
+LONG ReadKeyDefaultString(HKEY key, wchar_t* buffer, DWORD& chars, DWORD* valueType) {
   // Without a buffer the query would only report the size, and nothing would be read.
   if (!buffer || chars > MAXDWORD / sizeof(wchar_t)) return ERROR_INVALID_PARAMETER;
   DWORD type = REG_NONE;
@@ -210,6 +238,7 @@ LONG ReadKeyDefaultString(HKEY key, wchar_t* buffer, DWORD& chars) {
   const LONG error = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
   if (error != ERROR_SUCCESS) return error;
   if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
+  if (valueType) *valueType = type;
   if (bytes % sizeof(wchar_t) != 0) return ERROR_INVALID_DATA;
   if (bytes == 0) {
     if (chars > 0) buffer[0] = L'\0';

@@ -26,7 +26,7 @@ bool GetSystemDirPath(std::wstring& path);
 // doesn't fit); ERROR_INVALID_DATA when the value isn't REG_SZ or REG_EXPAND_SZ, has an
 // odd byte length or doesn't end in NUL; otherwise ERROR_SUCCESS with `chars` set to the
 // value's length in characters, NUL included (0 for an empty value, with buffer empty).
-// An expandable value comes back as stored.
-LONG ReadKeyDefaultString(HKEY key, wchar_t* buffer, DWORD& chars);
+// An expandable value comes back as stored; `type`, when given, says which of the two it is.
+LONG ReadKeyDefaultString(HKEY key, wchar_t* buffer, DWORD& chars, DWORD* type = nullptr);
 
 }  // namespace engine

@@ -81,11 +81,12 @@ std::wstring TemporaryName() {
 // No copy: the file is nothing but the virus, and goes. It counts as deleted only when it
 // really is gone.
 Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
-                           const FileFacts& facts) {
+                           const FileFacts& facts, DWORD pauseMs = 0) {
   win::FileHandle deleter = Reopen(directory, name, facts.id, DELETE | FILE_WRITE_ATTRIBUTES);
   if (!deleter) return Restoration::kLeft;
   // Read-only, hidden and system files go too.
   SetNormalAttributes(deleter.get());
+  if (pauseMs) Sleep(pauseMs);
   if (!MarkForDeletion(deleter.get())) {
     deleter.reset();
     PutBackAttributes(directory, name, facts);
@@ -185,6 +186,16 @@ bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks) {
   FileFacts facts;
   if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !directory.Holds(file.get(), name)) return false;
   return RestoreVirusFile(directory, name, std::move(file), facts, hooks) != Restoration::kLeft;
+}
+
+bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
+                  const std::function<bool(HANDLE file, const std::wstring& path)>& condition, DWORD pauseMs) {
+  win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
+  if (!file || !condition(file.get(), PathIn(directory, name))) return false;
+  FileFacts facts;
+  if (FactsOf(file.get(), facts) && facts.plain() && directory.Holds(file.get(), name))
+    DeleteInfected(directory, name, std::move(file), facts, pauseMs);
+  return true;
 }
 
 bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,

@@ -53,6 +53,12 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
 // the file was restored or deleted.
 bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks = nullptr);
 
+// Tests the file `name` of `directory` through one handle with `condition` and, when it
+// holds and the file is the very one listed, pauses `pauseMs` and deletes it through a
+// handle to that same file, whatever its attributes. Returns whether the condition held.
+bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
+                  const std::function<bool(HANDLE file, const std::wstring& path)>& condition, DWORD pauseMs = 0);
+
 // Counts the file, tests it, restores it when infected and shows the counts and the
 // path. Returns false when the walk is to stop: stopRequested was set when it began.
 // The file is handled in full either way. An entry that is a link is counted and

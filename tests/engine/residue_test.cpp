@@ -331,7 +331,7 @@ TEST_F(ResidueTest, TargetAtTheRootOfADriveMakesTheRootTheTargetDirectory) {
   DeleteFileW(clean.c_str());
 }
 
-TEST_F(ResidueTest, ShortcutThatCannotBeLoadedEndsTheCleanup) {
+TEST_F(ResidueTest, ShortcutThatCannotBeLoadedIsSkippedAndTheCleanupGoesOn) {
   const std::wstring broken = startup + L"broken.lnk";
   ASSERT_TRUE(test::WriteBytes(broken, "not a shortcut"));
   ASSERT_TRUE(SetFileAttributesW(broken.c_str(), kHiddenSystem));
@@ -342,16 +342,24 @@ TEST_F(ResidueTest, ShortcutThatCannotBeLoadedEndsTheCleanup) {
   engine::CleanResidue();
 
   EXPECT_TRUE(test::Exists(broken));
-  EXPECT_TRUE(test::Exists(DriverPath())) << "the driver step is left out";
-  EXPECT_TRUE(test::Exists(registered)) << "the type-library step is left out";
-  EXPECT_FALSE(DeletionPending(registered));
+  EXPECT_FALSE(test::Exists(DriverPath())) << "the driver step still runs";
+  EXPECT_FALSE(test::Exists(registered)) << "the type-library step still runs";
 }
 
 TEST_F(ResidueTest, FakeDriverGoesOnlyWithoutVersionResource) {
   const std::wstring path = DriverPath();
   ASSERT_TRUE(CopyFileW(test::FixturePath(L"no_version").c_str(), path.c_str(), FALSE));
+  // Where a 32-bit virus's writes to the system folder land on 64-bit Windows.
+  wchar_t wow64[MAX_PATH] = {};
+  ASSERT_GT(GetSystemWow64DirectoryW(wow64, MAX_PATH), 0u);
+  const std::wstring wowDrivers = std::wstring(wow64) + L"\\drivers";
+  const bool madeWowDrivers = CreateDirectoryW(wowDrivers.c_str(), nullptr) != FALSE;
+  const std::wstring wowDriver = wowDrivers + L"\\asyncmac.sys";
+  ASSERT_TRUE(CopyFileW(test::FixturePath(L"no_version").c_str(), wowDriver.c_str(), FALSE));
   engine::CleanResidue();
   EXPECT_FALSE(test::Exists(path));
+  EXPECT_FALSE(test::Exists(wowDriver));
+  if (madeWowDrivers) RemoveDirectoryW(wowDrivers.c_str());
 
   // A version resource keeps it, whatever its CompanyName says.
   for (const wchar_t* fixture : {L"clean_company", L"marker_exact"}) {
@@ -359,6 +367,15 @@ TEST_F(ResidueTest, FakeDriverGoesOnlyWithoutVersionResource) {
     engine::CleanResidue();
     EXPECT_TRUE(test::Exists(path));
   }
+}
+
+TEST_F(ResidueTest, AnExpandableTypeLibPathIsExpanded) {
+  const std::wstring registered = dir.Write(L"typelib.dll", "virus");
+  SetEnvironmentVariableW(L"MFK_TYPELIB_DIR", dir.path().c_str());
+  RegisterTypeLib(REG_EXPAND_SZ, L"%MFK_TYPELIB_DIR%typelib.dll");
+  engine::CleanResidue();
+  EXPECT_FALSE(test::Exists(registered));
+  EXPECT_TRUE(DeletionPending(registered));
 }
 
 TEST_F(ResidueTest, TypeLibFileIsDeletedAndItsDeletionScheduledTheKeyStays) {

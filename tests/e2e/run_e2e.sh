@@ -16,8 +16,11 @@ ln -sfn "$MFK_BUILD" "$prefix/dosdevices/t:"
 
 python3 "$(dirname "${BASH_SOURCE[0]}")/recorder.py" --log "$work/requests.log" --port-file "$work/port" &
 recorder=$!
+# The link race's attacker, waiting for the scenario to say go; never longer than 10 minutes.
+python3 "$(dirname "${BASH_SOURCE[0]}")/link_racer.py" "$prefix/drive_c/users/Public/race" "$work" 600 &
+racer=$!
 cleanup() {
-  kill "$recorder" 2>/dev/null || true
+  kill "$recorder" "$racer" 2>/dev/null || true
   WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true
 }
 trap cleanup EXIT

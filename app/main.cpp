@@ -11,6 +11,7 @@
 #include "app/process_objects.h"
 #include "app/product_folder.h"
 #include "ui/main_dlg.h"
+#include "win/system_dlls.h"
 
 namespace {
 
@@ -30,6 +31,10 @@ void CheckProductFolder() {
 
 // The command line is ignored: the tool has no options.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Done already before the process-wide objects (process_objects.cpp); again here so that
+  // the entry routine's own guarantee doesn't rest on them. No DLL from the program's folder.
+  win::RestrictDllSearch();
+
   // The folder browser and the shell link object need a single-threaded apartment. None
   // of the start-up calls stops the start when it fails.
   CoInitialize(nullptr);

@@ -135,7 +135,7 @@ void DeleteFakeDriver() {
   if (!GetSystemDirPath(systemDir)) return;
   const std::wstring driver = systemDir + kFakeDriver;
   DWORD handle = 0;
-  if (GetFileVersionInfoSizeW(driver.c_str(), &handle) == 0) ForceDeleteFile(driver);
+  if (win::GetFileVersionInfoSizeW(driver.c_str(), &handle) == 0) ForceDeleteFile(driver);
 }
 
 // Deletes the file that the virus registered under its type-library key, and has it

@@ -275,6 +275,55 @@ TEST_F(ProgramTest, ArgumentsChangeNothing) {
             ReportQueries(recorder_.Requests()));
 }
 
+// Native DLLs first for the program, which Wine then looks for in the program's folder
+// first, as Windows does for DLLs that are not KnownDLLs. Wine reads WINEDLLOVERRIDES from
+// the Unix environment a process starts with, which a Windows parent can't change; this
+// per-program key does the same for one executable name.
+class NativeDllsFirst {
+ public:
+  NativeDllsFirst() {
+    win::RegKey key;
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr));
+    for (const wchar_t* dll : {L"version", L"wininet"})
+      RegSetValueExW(key.get(), dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"native,builtin"), 30);
+  }
+  ~NativeDllsFirst() { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
+  NativeDllsFirst(const NativeDllsFirst&) = delete;
+  NativeDllsFirst& operator=(const NativeDllsFirst&) = delete;
+
+ private:
+  static constexpr wchar_t kKey[] = L"Software\\Wine\\AppDefaults\\MarrowFinchKiller.exe\\DllOverrides";
+};
+
+// DLLs planted beside the program under the names of DLLs it uses: it works as usual and
+// loads none of them.
+TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
+  ProductFolder folder(ProductFolder::State::kMissing);
+  test::TempDir dir;
+  const std::wstring exe = dir / L"MarrowFinchKiller.exe";
+  ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+  // Wine's own user32 imports version.dll, so Wine loads a version.dll beside any window
+  // program before the program's first instruction; Windows' user32 doesn't.
+  std::vector<std::wstring> planted{L"wininet.dll"};
+  if (!test::RunningUnderWine()) planted.push_back(L"version.dll");
+  const std::wstring plantedDll = test::ExeDir() + L"fixtures\\planted.dll";
+  for (const std::wstring& name : planted) ASSERT_TRUE(CopyFileW(plantedDll.c_str(), (dir / name).c_str(), FALSE));
+  // The planted DLL does leave its trace when it is loaded.
+  ASSERT_TRUE(CopyFileW(plantedDll.c_str(), (dir / L"probe.dll").c_str(), FALSE));
+  FreeLibrary(LoadLibraryW((dir / L"probe.dll").c_str()));
+  ASSERT_TRUE(test::Exists(dir / L"probe.dll.loaded"));
+
+  NativeDllsFirst nativeFirst;
+  Program program(exe);
+  ASSERT_TRUE(program.started());
+  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  ASSERT_NE(nullptr, window) << "no main window";
+  ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
+  EXPECT_EQ(2u, CloseAndWait(program, window, WM_SYSCOMMAND, SC_CLOSE));
+  for (const std::wstring& name : planted) EXPECT_FALSE(test::Exists(dir / (name + L".loaded"))) << test::Ascii(name);
+}
+
 // A report server that takes the requests and never answers.
 class ProgramWithSilentServerTest : public ProgramTest {
  protected:

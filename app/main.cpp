@@ -16,8 +16,9 @@
 namespace {
 
 // Reports once when the maker's data folder is missing. Anything at that path counts as
-// present, a plain file too: only its absence is of interest.
-void CheckProductFolder() {
+// present, a plain file too: only its absence is of interest. A path that can't be made
+// (std::bad_alloc) checks nothing and reports nothing; the start goes on.
+void CheckProductFolder() noexcept try {
   wchar_t folder[MAX_PATH] = {};
   // On failure the buffer stays empty, and there is nothing to check.
   SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
@@ -25,6 +26,17 @@ void CheckProductFolder() {
   if (path.empty()) return;
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
     gUsageReporter.SendUsageReport(report::REPORT_ACTION_NO_PRODUCT_FOLDER);
+} catch (...) {
+}
+
+// Runs the main dialog. -1 when it can't be created, and also when what its object needs
+// can't be had: nothing may unwind out of the entry routine into the runtime's frames.
+INT_PTR RunMainDialog() noexcept try {
+  ui::CMainDlg dialog;
+  // No window of ours exists yet, so this is normally no owner at all.
+  return dialog.DoModal(GetActiveWindow());
+} catch (...) {
+  return -1;
 }
 
 }  // namespace
@@ -55,13 +67,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   gModule.Init(instance);
 
-  INT_PTR result;
-  {
-    ui::CMainDlg dialog;
-    // No window of ours exists yet, so this is normally no owner at all. -1 when the
-    // dialog can't be created.
-    result = dialog.DoModal(GetActiveWindow());
-  }  // the dialog object goes before the module is terminated
+  // The dialog object goes before the module is terminated.
+  const INT_PTR result = RunMainDialog();
 
   gModule.Term();
   CoUninitialize();

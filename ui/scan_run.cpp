@@ -34,6 +34,22 @@ void MarkFinishedUnlessStopped() {
   if (gScanState.stopRequested.load() == 0) gScanState.scanFinished.store(1);
 }
 
+// The frame of both workers. Nothing may unwind out of a thread's entry routine: a walk
+// that throws (std::bad_alloc from path work, above all) ends its run as a stop request
+// does, and at its next tick the window makes the run's offer with the stopped summary.
+template <typename Walk>
+unsigned RunWorker(const Walk& walk) noexcept {
+  gScanState.workerRunning.store(1);
+  try {
+    walk();
+  } catch (...) {
+    gScanState.stopRequested.store(1);
+    gScanState.scanFinished.store(1);
+  }
+  gScanState.workerRunning.store(0);
+  return 0;
+}
+
 }  // namespace
 
 void WalkDirectoryTree(const std::wstring& root, HWND dialog) {
@@ -80,38 +96,32 @@ std::vector<std::wstring> GetDriveRoots(DWORD initialChars) {
 
 unsigned __stdcall ScanDirectoryThreadProc(void* dialog) {
   const HWND window = static_cast<HWND>(dialog);
-  gScanState.workerRunning.store(1);
-  gProgressThrottle.Reset();
-
-  wchar_t root[kPathBoxChars] = {};
-  GetDlgItemTextW(window, IDC_PATH, root, kPathBoxChars);
-  WalkDirectoryTree(root, window);
-  ShowUnshownProgress(window);
-  MarkFinishedUnlessStopped();
-
-  gScanState.workerRunning.store(0);
-  return 0;
+  return RunWorker([window] {
+    gProgressThrottle.Reset();
+    wchar_t root[kPathBoxChars] = {};
+    GetDlgItemTextW(window, IDC_PATH, root, kPathBoxChars);
+    WalkDirectoryTree(root, window);
+    ShowUnshownProgress(window);
+    MarkFinishedUnlessStopped();
+  });
 }
 
 unsigned __stdcall ScanAllDrivesThreadProc(void* dialog) {
   const HWND window = static_cast<HWND>(dialog);
-  gScanState.workerRunning.store(1);
-  gProgressThrottle.Reset();
-
-  bool stopped = false;
-  for (const std::wstring& root : GetDriveRoots()) {
-    // Removable, network, optical and RAM drives, and roots of unknown type, are never walked.
-    if (GetDriveTypeW(root.c_str()) == DRIVE_FIXED) WalkDirectoryTree(root, window);
-    if (gScanState.stopRequested.load() != 0) {
-      stopped = true;
-      break;
+  return RunWorker([window] {
+    gProgressThrottle.Reset();
+    bool stopped = false;
+    for (const std::wstring& root : GetDriveRoots()) {
+      // Removable, network, optical and RAM drives, and roots of unknown type, are never walked.
+      if (GetDriveTypeW(root.c_str()) == DRIVE_FIXED) WalkDirectoryTree(root, window);
+      if (gScanState.stopRequested.load() != 0) {
+        stopped = true;
+        break;
+      }
     }
-  }
-  ShowUnshownProgress(window);
-  if (!stopped) MarkFinishedUnlessStopped();
-
-  gScanState.workerRunning.store(0);
-  return 0;
+    ShowUnshownProgress(window);
+    if (!stopped) MarkFinishedUnlessStopped();
+  });
 }
 
 void ShowLatestProgress(HWND dialog) {
@@ -121,7 +131,8 @@ void ShowLatestProgress(HWND dialog) {
 std::wstring FormatFinalSummary(bool stoppedByUser, int32_t virusesFound, int32_t filesRestored) {
   std::wstring summary = stoppedByUser ? L"已被用户终止，" : L"扫描完成，";
   if (virusesFound == 0) return summary + L"未发现病毒";
-  return summary + L"查出" + std::to_wstring(virusesFound) + L"个病毒，恢复" + std::to_wstring(filesRestored) + L"个文件";
+  return summary + L"查出" + std::to_wstring(virusesFound) + L"个病毒，恢复" + std::to_wstring(filesRestored) +
+         L"个文件";
 }
 
 std::wstring FormatFinalSummary(const engine::ScanState& state) {

@@ -275,27 +275,6 @@ TEST_F(ProgramTest, ArgumentsChangeNothing) {
             ReportQueries(recorder_.Requests()));
 }
 
-// Native DLLs first for the program, which Wine then looks for in the program's folder
-// first, as Windows does for DLLs that are not KnownDLLs. Wine reads WINEDLLOVERRIDES from
-// the Unix environment a process starts with, which a Windows parent can't change; this
-// per-program key does the same for one executable name.
-class NativeDllsFirst {
- public:
-  NativeDllsFirst() {
-    win::RegKey key;
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr));
-    for (const wchar_t* dll : {L"version", L"wininet"})
-      RegSetValueExW(key.get(), dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"native,builtin"), 30);
-  }
-  ~NativeDllsFirst() { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
-  NativeDllsFirst(const NativeDllsFirst&) = delete;
-  NativeDllsFirst& operator=(const NativeDllsFirst&) = delete;
-
- private:
-  static constexpr wchar_t kKey[] = L"Software\\Wine\\AppDefaults\\MarrowFinchKiller.exe\\DllOverrides";
-};
-
 // DLLs planted beside the program under the names of DLLs it uses: it works as usual and
 // loads none of them.
 TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
@@ -314,7 +293,17 @@ TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
   FreeLibrary(LoadLibraryW((dir / L"probe.dll").c_str()));
   ASSERT_TRUE(test::Exists(dir / L"probe.dll.loaded"));
 
-  NativeDllsFirst nativeFirst;
+  // Native DLLs first, which Wine then looks for in the program's folder first, as Windows
+  // does for DLLs that are not KnownDLLs. Wine reads WINEDLLOVERRIDES from the Unix
+  // environment a process starts with, out of a Windows parent's reach; this per-program
+  // key does the same.
+  struct KeyRemover {
+    ~KeyRemover() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\MarrowFinchKiller.exe"); }
+  } removeKey;
+  for (const wchar_t* dll : {L"version", L"wininet"})
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\MarrowFinchKiller.exe\\DllOverrides",
+                              dll, REG_SZ, L"native,builtin", 30));
   Program program(exe);
   ASSERT_TRUE(program.started());
   const HWND window = program.WaitForWindow(kMainTitle, kStartMs);

@@ -11,12 +11,14 @@
 #include "app/process_objects.h"
 #include "app/product_folder.h"
 #include "ui/main_dlg.h"
+#include "win/system_dlls.h"
 
 namespace {
 
 // Reports once when the maker's data folder is missing. Anything at that path counts as
-// present, a plain file too: only its absence is of interest.
-void CheckProductFolder() {
+// present, a plain file too: only its absence is of interest. A path that can't be made
+// (std::bad_alloc) checks nothing and reports nothing; the start goes on.
+void CheckProductFolder() noexcept try {
   wchar_t folder[MAX_PATH] = {};
   // On failure the buffer stays empty, and there is nothing to check.
   SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
@@ -24,12 +26,27 @@ void CheckProductFolder() {
   if (path.empty()) return;
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
     gUsageReporter.SendUsageReport(report::REPORT_ACTION_NO_PRODUCT_FOLDER);
+} catch (...) {
+}
+
+// Runs the main dialog. -1 when it can't be created, and also when what its object needs
+// can't be had: nothing may unwind out of the entry routine into the runtime's frames.
+INT_PTR RunMainDialog() noexcept try {
+  ui::CMainDlg dialog;
+  // No window of ours exists yet, so this is normally no owner at all.
+  return dialog.DoModal(GetActiveWindow());
+} catch (...) {
+  return -1;
 }
 
 }  // namespace
 
 // The command line is ignored: the tool has no options.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Done already before the process-wide objects (process_objects.cpp); again here so that
+  // the entry routine's own guarantee doesn't rest on them. No DLL from the program's folder.
+  win::RestrictDllSearch();
+
   // The folder browser and the shell link object need a single-threaded apartment. None
   // of the start-up calls stops the start when it fails.
   CoInitialize(nullptr);
@@ -50,13 +67,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   gModule.Init(instance);
 
-  INT_PTR result;
-  {
-    ui::CMainDlg dialog;
-    // No window of ours exists yet, so this is normally no owner at all. -1 when the
-    // dialog can't be created.
-    result = dialog.DoModal(GetActiveWindow());
-  }  // the dialog object goes before the module is terminated
+  // The dialog object goes before the module is terminated.
+  const INT_PTR result = RunMainDialog();
 
   gModule.Term();
   CoUninitialize();

@@ -1,6 +1,9 @@
 // The process-wide objects, in the order the runtime constructs them before wWinMain runs
 // (and destroys them in reverse after it has returned):
 //
+//  0. The DLL search restriction, before any other object of any unit: from then on no
+//     DLL is looked for in the program's folder (win/system_dlls.h). The reporter's thread
+//     loads WinINet, and WinINet loads DLLs of its own; all of that must find the system's.
 //  1. The window layer's own records. It keeps none: its resource instance is the
 //     linker's __ImageBase, and its module object is ours (3). Ahead of the reporter there
 //     are only the C and C++ runtimes, which are ready before any constructor runs; the
@@ -19,6 +22,19 @@
 // would be left to the link order, so no other file may define a process-wide object that
 // these depend on, and none of these may be moved elsewhere.
 #include "app/process_objects.h"
+
+#include "win/system_dlls.h"
+
+namespace {
+
+struct DllSearchRestriction {
+  DllSearchRestriction() noexcept { win::RestrictDllSearch(); }
+};
+// The lowest priority a program may give runs before every object without one, in
+// whichever unit; only the C and C++ runtimes' own set-up comes earlier.
+__attribute__((init_priority(101))) const DllSearchRestriction gDllSearchRestriction;
+
+}  // namespace
 
 report::CUsageReporter gUsageReporter;
 win::CAppModule gModule;

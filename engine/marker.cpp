@@ -33,7 +33,7 @@ std::wstring CompanyNameOf(const BYTE* block) {
   // A missing table comes back with length 0 and the loop below doesn't run.
   LangCodePage* table = nullptr;
   UINT tableBytes = 0;
-  VerQueryValueW(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&table), &tableBytes);
+  win::VerQueryValueW(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&table), &tableBytes);
   const UINT entries = table ? tableBytes / sizeof(LangCodePage) : 0;
 
   std::wstring name;
@@ -43,7 +43,7 @@ std::wstring CompanyNameOf(const BYTE* block) {
     wchar_t* value = nullptr;
     UINT valueChars = 0;
     // The last translation wins, even when its CompanyName is missing or empty.
-    if (VerQueryValueW(block, query, reinterpret_cast<void**>(&value), &valueChars) && value && valueChars > 0)
+    if (win::VerQueryValueW(block, query, reinterpret_cast<void**>(&value), &valueChars) && value && valueChars > 0)
       name.assign(value, wcsnlen(value, valueChars));  // up to its NUL, never past the value
     else
       name.clear();
@@ -158,12 +158,12 @@ bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName) {
 
 bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName) {
   DWORD handle = 0;
-  const DWORD size = GetFileVersionInfoSizeW(path, &handle);
+  const DWORD size = win::GetFileVersionInfoSizeW(path, &handle);
   if (size == 0) return false;
 
   std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
   if (!block) return false;
-  if (!GetFileVersionInfoW(path, handle, size, block.get())) return false;
+  if (!win::GetFileVersionInfoW(path, handle, size, block.get())) return false;
   companyName = CompanyNameOf(block.get());
   return true;
 }

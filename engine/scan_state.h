@@ -9,8 +9,9 @@
 namespace engine {
 
 struct ScanState {
-  // Written by the window's thread (0 at a start, 1 at a stop request); read by the
-  // worker when ScanFile begins a file and between drive roots.
+  // Written by the window's thread (0 at a start, 1 at a stop request), and by a worker
+  // that can't go on (1, just before it sets scanFinished); read by the worker when
+  // ScanFile begins a file and between drive roots.
   std::atomic<int32_t> stopRequested{0};
   // Written by the worker only (one increment per file); reset by the window's thread
   // at a start, before any worker runs; read by the window's thread for the summary.
@@ -19,8 +20,9 @@ struct ScanState {
   std::atomic<int32_t> filesRestored{0};
   // Written by the worker (1 at its start, 0 at its end).
   std::atomic<int32_t> workerRunning{0};
-  // Set by a worker that ended without a stop request; taken (exchanged for 0) by the
-  // window's thread, so that one end of a run raises exactly one offer.
+  // Set by a worker that ended without a stop request, or that couldn't go on; taken
+  // (exchanged for 0) by the window's thread, so that one end of a run raises exactly one
+  // offer.
   std::atomic<int32_t> scanFinished{0};
 };
 

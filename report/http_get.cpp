@@ -25,8 +25,8 @@ HRESULT LastErrorResult() {
 void SetTimeouts(HINTERNET handle) {
   DWORD connect = kConnectTimeoutMs;
   DWORD receive = kReceiveTimeoutMs;
-  InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-  InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+  win::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+  win::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
 }
 
 }  // namespace
@@ -51,7 +51,7 @@ bool CCrackedUrl::Crack(const wchar_t* url) {
   parts.lpszUrlPath = path;
   parts.dwUrlPathLength = kUrlPartChars;
   // The query isn't asked for separately, so it stays at the end of the path.
-  if (!InternetCrackUrlW(url, 0, ICU_ESCAPE, &parts)) return false;
+  if (!win::InternetCrackUrlW(url, 0, ICU_ESCAPE, &parts)) return false;
 
   host_ = host;
   path_ = path;
@@ -65,28 +65,28 @@ HRESULT HttpGet(const wchar_t* url) {
   if (!cracked.Crack(url)) return LastErrorResult();
 
   // Declared root, connection, request: they close in the reverse order.
-  win::InternetHandle root(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, L"", L"", 0));
+  win::InternetHandle root(win::InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, L"", L"", 0));
   if (!root) return LastErrorResult();
   SetTimeouts(root.get());
 
   win::InternetHandle connection(
-      InternetConnectW(root.get(), cracked.HostName(), cracked.Port(), L"", L"", INTERNET_SERVICE_HTTP, 0, 0));
+      win::InternetConnectW(root.get(), cracked.HostName(), cracked.Port(), L"", L"", INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return LastErrorResult();
 
   win::InternetHandle request(
-      HttpOpenRequestW(connection.get(), nullptr, cracked.UrlPath(), nullptr, nullptr, nullptr, kRequestFlags, 0));
+      win::HttpOpenRequestW(connection.get(), nullptr, cracked.UrlPath(), nullptr, nullptr, nullptr, kRequestFlags, 0));
   if (!request) return LastErrorResult();
   // Windows hands the root's time-outs down to the request; Wine doesn't, and a server
   // that accepts and never answers would then hold the request for good.
   SetTimeouts(request.get());
 
-  HttpAddRequestHeadersW(request.get(), kCloseHeader, static_cast<DWORD>(std::size(kCloseHeader) - 1),
-                         HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
-  if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return LastErrorResult();
+  win::HttpAddRequestHeadersW(request.get(), kCloseHeader, static_cast<DWORD>(std::size(kCloseHeader) - 1),
+                              HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  if (!win::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return LastErrorResult();
 
   DWORD status = 0;
   DWORD length = sizeof status;
-  if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
+  if (!win::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
     return LastErrorResult();
   return status == HTTP_STATUS_OK ? S_OK : (kHttpStatusResult | static_cast<HRESULT>(status));
 }

@@ -24,17 +24,34 @@ DWORD WINAPI ReportThreadProc(void* parameter) {
   // The worker owns the record and the URL outright: the process may be tearing down its
   // own objects while a report is still in flight.
   const std::unique_ptr<ReportRecord> record(static_cast<ReportRecord*>(parameter));
-  const std::wstring url = FormatReportUrl(*record);
-  HttpGet(url.c_str());  // nobody looks at the outcome
+  // Nothing may unwind out of a thread's entry routine: a report whose URL can't be made
+  // (std::bad_alloc) is not sent.
+  try {
+    const std::wstring url = FormatReportUrl(*record);
+    HttpGet(url.c_str());  // nobody looks at the outcome
+  } catch (...) {
+  }
   return 0;
 }
 
-CUsageReporter::CUsageReporter() : machineId_(LoadMachineId()) { SendUsageReport(REPORT_ACTION_STARTUP); }
+// A process-wide object: an exception out of here would end the process before wWinMain.
+CUsageReporter::CUsageReporter() noexcept {
+  try {
+    machineId_ = LoadMachineId();
+  } catch (...) {
+    machineId_.clear();  // reported with an empty identifier, as when the registry fails
+  }
+  SendUsageReport(REPORT_ACTION_STARTUP);
+}
 
-void CUsageReporter::SendUsageReport(int32_t action) const {
+void CUsageReporter::SendUsageReport(int32_t action) const noexcept {
   std::unique_ptr<ReportRecord> record(new (std::nothrow) ReportRecord);
   if (!record) return;
-  record->machineId = machineId_;
+  try {
+    record->machineId = machineId_;
+  } catch (...) {
+    return;  // no copy of the identifier, no report
+  }
   record->action = action;
   record->productCode = productCode_;
 

@@ -30,12 +30,12 @@ DWORD WINAPI ReportThreadProc(void* record);
 // start-up report.
 class CUsageReporter {
  public:
-  CUsageReporter();
+  CUsageReporter() noexcept;
   CUsageReporter(const CUsageReporter&) = delete;
   CUsageReporter& operator=(const CUsageReporter&) = delete;
 
   // Starts one report on a worker thread of its own and returns at once.
-  void SendUsageReport(int32_t action) const;
+  void SendUsageReport(int32_t action) const noexcept;
 
   // 32 hex digits, or empty when the identifier could be neither read nor created.
   const std::wstring& machineId() const { return machineId_; }

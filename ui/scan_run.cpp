@@ -60,6 +60,22 @@ void MarkFinishedUnlessStopped() {
   if (gScanState.stopRequested.load() == 0) gScanState.scanFinished.store(1);
 }
 
+// The frame of both workers. Nothing may unwind out of a thread's entry routine: a walk
+// that throws (std::bad_alloc from path work, above all) ends its run as a stop request
+// does, and at its next tick the window makes the run's offer with the stopped summary.
+template <typename Walk>
+unsigned RunWorker(const Walk& walk) noexcept {
+  gScanState.workerRunning.store(1);
+  try {
+    walk();
+  } catch (...) {
+    gScanState.stopRequested.store(1);
+    gScanState.scanFinished.store(1);
+  }
+  gScanState.workerRunning.store(0);
+  return 0;
+}
+
 }  // namespace
 
 void WalkDirectoryTree(const std::wstring& root, HWND dialog) {
@@ -117,38 +133,32 @@ std::vector<std::wstring> GetDriveRoots(DWORD initialChars) {
 
 unsigned __stdcall ScanDirectoryThreadProc(void* dialog) {
   const HWND window = static_cast<HWND>(dialog);
-  gScanState.workerRunning.store(1);
-  gProgressThrottle.Reset();
-
-  wchar_t root[kPathBoxChars] = {};
-  GetDlgItemTextW(window, IDC_PATH, root, kPathBoxChars);
-  WalkDirectoryTree(root, window);
-  ShowUnshownProgress(window);
-  MarkFinishedUnlessStopped();
-
-  gScanState.workerRunning.store(0);
-  return 0;
+  return RunWorker([window] {
+    gProgressThrottle.Reset();
+    wchar_t root[kPathBoxChars] = {};
+    GetDlgItemTextW(window, IDC_PATH, root, kPathBoxChars);
+    WalkDirectoryTree(root, window);
+    ShowUnshownProgress(window);
+    MarkFinishedUnlessStopped();
+  });
 }
 
 unsigned __stdcall ScanAllDrivesThreadProc(void* dialog) {
   const HWND window = static_cast<HWND>(dialog);
-  gScanState.workerRunning.store(1);
-  gProgressThrottle.Reset();
-
-  bool stopped = false;
-  for (const std::wstring& root : GetDriveRoots()) {
-    // Removable, network, optical and RAM drives, and roots of unknown type, are never walked.
-    if (GetDriveTypeW(root.c_str()) == DRIVE_FIXED) WalkDirectoryTree(root, window);
-    if (gScanState.stopRequested.load() != 0) {
-      stopped = true;
-      break;
+  return RunWorker([window] {
+    gProgressThrottle.Reset();
+    bool stopped = false;
+    for (const std::wstring& root : GetDriveRoots()) {
+      // Removable, network, optical and RAM drives, and roots of unknown type, are never walked.
+      if (GetDriveTypeW(root.c_str()) == DRIVE_FIXED) WalkDirectoryTree(root, window);
+      if (gScanState.stopRequested.load() != 0) {
+        stopped = true;
+        break;
+      }
     }
-  }
-  ShowUnshownProgress(window);
-  if (!stopped) MarkFinishedUnlessStopped();
-
-  gScanState.workerRunning.store(0);
-  return 0;
+    ShowUnshownProgress(window);
+    if (!stopped) MarkFinishedUnlessStopped();
+  });
 }
 
 void ShowLatestProgress(HWND dialog) {

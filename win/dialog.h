@@ -87,11 +87,24 @@ inline INT_PTR CALLBACK CDialogImplBase::DialogProc(HWND window, UINT message, W
   if (!self) return FALSE;
 
   LRESULT result = 0;
-  const bool handled = self->ProcessWindowMessage(window, message, wParam, lParam, result);
+  bool handled = false;
+  // Nothing may unwind into the system's frames above this one. A handler that throws
+  // (std::bad_alloc from string work, above all) leaves the message to the system's
+  // default handling, as one that doesn't handle it: nothing of its own is shown.
+  try {
+    handled = self->ProcessWindowMessage(window, message, wParam, lParam, result);
+  } catch (...) {
+    handled = false;
+    result = 0;
+  }
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(window, DWLP_USER, 0);
     self->m_hWnd = nullptr;
-    self->OnFinalMessage(window);
+    try {
+      self->OnFinalMessage(window);
+    } catch (...) {
+      // the object is done with its window either way
+    }
     return handled ? TRUE : FALSE;
   }
   if (!handled) return FALSE;

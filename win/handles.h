@@ -10,6 +10,8 @@
 
 #include <utility>
 
+#include "win/system_dlls.h"
+
 namespace win {
 
 template <typename Traits>
@@ -71,11 +73,11 @@ struct RegKeyTraits {
   static pointer Invalid() noexcept { return nullptr; }
   static void Close(pointer h) noexcept { ::RegCloseKey(h); }
 };
-// WinINet root, connection and request handles; whoever uses them links wininet.
+// WinINet root, connection and request handles, closed through the DLL from the system folder.
 struct InternetHandleTraits {
   using pointer = HINTERNET;
   static pointer Invalid() noexcept { return nullptr; }
-  static void Close(pointer h) noexcept { ::InternetCloseHandle(h); }
+  static void Close(pointer h) noexcept { win::InternetCloseHandle(h); }
 };
 // Memory device contexts from CreateCompatibleDC.
 struct MemoryDcTraits {
@@ -129,7 +131,8 @@ class WindowDc {
 // replaces nothing, so there is then nothing to put back.
 class SelectionRestorer {
  public:
-  SelectionRestorer(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(object ? ::SelectObject(dc, object) : nullptr) {}
+  SelectionRestorer(HDC dc, HGDIOBJ object) noexcept
+      : dc_(dc), previous_(object ? ::SelectObject(dc, object) : nullptr) {}
   ~SelectionRestorer() {
     if (previous_ && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
   }

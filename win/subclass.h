@@ -72,7 +72,14 @@ class SubclassedWindow {
       self->OnFinalMessage(window);
       return result;
     }
-    return self->WindowProc(message, wParam, lParam);
+    // Nothing may unwind into the system's frames above this one: a message whose
+    // handling threw (std::bad_alloc from string work, above all) goes to the control's
+    // own procedure, as if this class didn't handle it.
+    try {
+      return self->WindowProc(message, wParam, lParam);
+    } catch (...) {
+      return DefSubclassProc(window, message, wParam, lParam);
+    }
   }
 
   HWND hwnd_ = nullptr;

@@ -275,6 +275,44 @@ TEST_F(ProgramTest, ArgumentsChangeNothing) {
             ReportQueries(recorder_.Requests()));
 }
 
+// DLLs planted beside the program under the names of DLLs it uses: it works as usual and
+// loads none of them.
+TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
+  ProductFolder folder(ProductFolder::State::kMissing);
+  test::TempDir dir;
+  const std::wstring exe = dir / L"MarrowFinchKiller.exe";
+  ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+  // Wine's own user32 imports version.dll, so Wine loads a version.dll beside any window
+  // program before the program's first instruction; Windows' user32 doesn't.
+  std::vector<std::wstring> planted{L"wininet.dll"};
+  if (!test::RunningUnderWine()) planted.push_back(L"version.dll");
+  const std::wstring plantedDll = test::ExeDir() + L"fixtures\\planted.dll";
+  for (const std::wstring& name : planted) ASSERT_TRUE(CopyFileW(plantedDll.c_str(), (dir / name).c_str(), FALSE));
+  // The planted DLL does leave its trace when it is loaded.
+  ASSERT_TRUE(CopyFileW(plantedDll.c_str(), (dir / L"probe.dll").c_str(), FALSE));
+  FreeLibrary(LoadLibraryW((dir / L"probe.dll").c_str()));
+  ASSERT_TRUE(test::Exists(dir / L"probe.dll.loaded"));
+
+  // Native DLLs first, which Wine then looks for in the program's folder first, as Windows
+  // does for DLLs that are not KnownDLLs. Wine reads WINEDLLOVERRIDES from the Unix
+  // environment a process starts with, out of a Windows parent's reach; this per-program
+  // key does the same.
+  struct KeyRemover {
+    ~KeyRemover() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\MarrowFinchKiller.exe"); }
+  } removeKey;
+  for (const wchar_t* dll : {L"version", L"wininet"})
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\MarrowFinchKiller.exe\\DllOverrides",
+                              dll, REG_SZ, L"native,builtin", 30));
+  Program program(exe);
+  ASSERT_TRUE(program.started());
+  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  ASSERT_NE(nullptr, window) << "no main window";
+  ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
+  EXPECT_EQ(2u, CloseAndWait(program, window, WM_SYSCOMMAND, SC_CLOSE));
+  for (const std::wstring& name : planted) EXPECT_FALSE(test::Exists(dir / (name + L".loaded"))) << test::Ascii(name);
+}
+
 // A report server that takes the requests and never answers.
 class ProgramWithSilentServerTest : public ProgramTest {
  protected:

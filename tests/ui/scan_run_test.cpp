@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/controls/failing_new.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/worker_support.h"
 #include "win/handles.h"
@@ -197,6 +198,22 @@ TEST_F(ScanRunTest, StopTakesEffectAfterTheNextFile) {
   int left = 0;
   for (int i = 0; i < 6; ++i) left += test::Exists(dir / (L"stop\\p" + std::to_wstring(i) + L".exe"));
   EXPECT_EQ(3, left) << "files after the next one are not touched";
+}
+
+// Nothing unwinds out of the worker's entry routine: a worker without memory ends its run
+// as a stop does, and the window makes the offer with the stopped summary.
+TEST_F(ScanRunTest, AWorkerWithoutMemoryEndsItsRunAsStopped) {
+  dir.Write(L"a.txt", "a");
+  window.SetPath(dir.path());
+  unsigned result = 1;
+  {
+    test::NewThrows newThrows;
+    result = ui::ScanDirectoryThreadProc(window.hwnd());
+  }
+  EXPECT_EQ(0u, result);
+  EXPECT_EQ(1, ui::gScanState.scanFinished.load());
+  EXPECT_EQ(0, ui::gScanState.workerRunning.load());
+  EXPECT_EQ(L"已被用户终止，未发现病毒", ui::FormatFinalSummary(ui::gScanState));
 }
 
 TEST(FinalSummaryTest, Texts) {

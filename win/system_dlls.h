@@ -1,0 +1,50 @@
+// DLLs that are not KnownDLLs, loaded from the system folder and nowhere else.
+//
+// Windows looks for a DLL that is not a KnownDLL in the program's own folder first. The
+// program runs as administrator from wherever it was downloaded to, and anyone who can
+// drop a version.dll or wininet.dll beside it would be loaded into it before its first
+// window. So the executable imports only KnownDLLs (and comctl32, which its manifest binds
+// to the system's side-by-side copy); the others are loaded here on first use with the
+// search limited to the system folder, and their functions are found by name.
+//
+// The functions below have the names, parameters and results of the system's own, in
+// namespace win: a call site changes by its qualifier alone. When the DLL or the function
+// can't be had, each fails the way the system's does (0, FALSE or null) with
+// ERROR_PROC_NOT_FOUND as the last error.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+namespace win {
+
+// Limits the DLL search of the whole process to the system folder: every LoadLibrary
+// from then on, ours or a system DLL's on our behalf, leaves out the program's folder,
+// the current directory and PATH. Must run before anything loads a DLL; the process-wide
+// objects do it first of all (app/process_objects.cpp). False where the system can't
+// (Windows 7 without update KB2533623): the current directory is then left out at least.
+bool RestrictDllSearch() noexcept;
+
+// Loads a DLL from the system folder only. Null when that fails.
+HMODULE LoadSystemLibrary(const wchar_t* name) noexcept;
+
+// VERSION.dll
+DWORD GetFileVersionInfoSizeW(LPCWSTR path, LPDWORD handle) noexcept;
+BOOL GetFileVersionInfoW(LPCWSTR path, DWORD handle, DWORD size, LPVOID block) noexcept;
+BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* value, PUINT length) noexcept;
+
+// WININET.dll
+BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) noexcept;
+HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass, DWORD flags) noexcept;
+BOOL InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength) noexcept;
+HINTERNET InternetConnectW(HINTERNET root, LPCWSTR server, INTERNET_PORT port, LPCWSTR user, LPCWSTR password,
+                           DWORD service, DWORD flags, DWORD_PTR context) noexcept;
+HINTERNET HttpOpenRequestW(HINTERNET connection, LPCWSTR verb, LPCWSTR object, LPCWSTR version, LPCWSTR referrer,
+                           LPCWSTR* acceptTypes, DWORD flags, DWORD_PTR context) noexcept;
+BOOL HttpAddRequestHeadersW(HINTERNET request, LPCWSTR headers, DWORD headersLength, DWORD modifiers) noexcept;
+BOOL HttpSendRequestW(HINTERNET request, LPCWSTR headers, DWORD headersLength, LPVOID optional,
+                      DWORD optionalLength) noexcept;
+BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index) noexcept;
+BOOL InternetCloseHandle(HINTERNET handle) noexcept;
+
+}  // namespace win

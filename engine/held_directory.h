@@ -58,6 +58,7 @@ class HeldDirectory {
   HANDLE handle() const { return handle_.get(); }
   // Where the directory really is, in "\\?\" form, without trailing backslash.
   const std::wstring& finalPath() const { return finalPath_; }
+  // Its attributes and its index on its volume (the volume and link count aren't asked for).
   const FileFacts& facts() const { return facts_; }
 
   // Lists the directory through its handle, "." and ".." left out. `onEntry` returns false

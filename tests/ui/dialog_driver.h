@@ -64,6 +64,9 @@ void Click(HWND dialog, int id);
 void PressKey(HWND window, UINT key);
 // True when the window's thread answers a message within the time.
 bool Answers(HWND window, DWORD timeoutMs = 2000);
+// Runs `call` on the window's own thread, inside one message sent to it: nothing else
+// that thread handles (a real WM_SETCURSOR, say) comes between the call's steps.
+void CallOnThreadOf(HWND window, const std::function<void()>& call);
 
 // Runs a modal dialog on a thread of its own and counts, on that thread, the windows
 // created with a given title and the ticks of timer 1 that its message loops deliver.

@@ -109,17 +109,21 @@ TEST_F(MainDialogLinksTest, HandCursorOverEveryLink) {
   const HCURSOR hand = LoadCursorW(nullptr, IDC_HAND);
   const HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
   ASSERT_NE(nullptr, hand);
-  // The cursor belongs to the input state, which the dialog's thread shares with this one
-  // for the test.
-  const DWORD dialogThread = GetWindowThreadProcessId(dialog.hwnd(), nullptr);
-  ASSERT_TRUE(AttachThreadInput(GetCurrentThreadId(), dialogThread, TRUE));
   for (const int id : {IDC_LINK_TOPIC, IDC_LINK_SITE, IDC_LINK_COMMUNITY}) {
     const HWND link = GetDlgItem(dialog.hwnd(), id);
-    SetCursor(arrow);
-    EXPECT_EQ(1, SendMessageW(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
-    EXPECT_EQ(hand, GetCursor()) << "link " << id;
+    // The cursor is the dialog thread's, and any real WM_SETCURSOR that thread handles
+    // (the pointer resting on the dialog, Wine's mouse move when a window appears) sets
+    // it too: set, ask and read it within one call on that thread.
+    LRESULT answer = 0;
+    HCURSOR shown = nullptr;
+    test::CallOnThreadOf(dialog.hwnd(), [&] {
+      SetCursor(arrow);
+      answer = SendMessageW(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+      shown = GetCursor();
+    });
+    EXPECT_EQ(1, answer) << "link " << id;
+    EXPECT_EQ(hand, shown) << "link " << id;
   }
-  AttachThreadInput(GetCurrentThreadId(), dialogThread, FALSE);
   EXPECT_EQ(2, dialog.CloseWithCloseBox());
 }
 

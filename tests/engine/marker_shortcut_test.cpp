@@ -10,25 +10,15 @@
 
 #include "engine/marker.h"
 #include "tests/support/test_support.h"
-#include "win/handles.h"
 
 namespace {
 
-void CollectFiles(const std::wstring& dir, std::vector<std::wstring>& out) {
-  WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
-  if (!listing) return;
-  std::vector<std::wstring> subdirs;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      subdirs.push_back(dir + L"\\" + name);
-    else
-      out.push_back(dir + L"\\" + name);
-  } while (FindNextFileW(listing.get(), &entry));
-  listing.reset();
-  for (const std::wstring& sub : subdirs) CollectFiles(sub, out);
+std::vector<std::wstring> FilesBelow(const std::wstring& dir) {
+  std::vector<std::wstring> files;
+  test::WalkTree(dir, [&](const std::wstring& path, bool isDirectory) {
+    if (!isDirectory) files.push_back(path);
+  });
+  return files;
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -59,8 +49,7 @@ Tally ExpectSameReads(const std::vector<std::wstring>& files) {
 TEST(MarkerShortcutTest, SameReadsOnEveryFileOfTheWindowsFolder) {
   wchar_t windows[MAX_PATH] = {};
   GetWindowsDirectoryW(windows, MAX_PATH);
-  std::vector<std::wstring> files;
-  CollectFiles(windows, files);
+  const std::vector<std::wstring> files = FilesBelow(windows);
   const Tally tally = ExpectSameReads(files);
   EXPECT_GT(tally.files, 500u);
   EXPECT_GT(tally.versioned, 200u) << "real executables with version resources among them";
@@ -69,8 +58,7 @@ TEST(MarkerShortcutTest, SameReadsOnEveryFileOfTheWindowsFolder) {
 }
 
 TEST(MarkerShortcutTest, SameReadsOnEveryFixtureAndOddFiles) {
-  std::vector<std::wstring> files;
-  CollectFiles(test::ExeDir() + L"fixtures", files);
+  std::vector<std::wstring> files = FilesBelow(test::ExeDir() + L"fixtures");
   test::TempDir dir;
   // Short files, a lone "M", a text that starts like an image, an empty file, a directory.
   files.push_back(dir.Write(L"empty.exe", ""));
@@ -104,8 +92,7 @@ TEST(MarkerShortcutTest, CompressedExecutablesAreStillRead) {
   test::TempDir dir;
   const std::wstring infected =
       dir.Write(L"setup.ex_", SzddCompress(test::ReadBytes(test::FixturePath(L"marker_exact"))));
-  const std::wstring clean =
-      dir.Write(L"tool.ex_", SzddCompress(test::ReadBytes(test::FixturePath(L"clean_company"))));
+  const std::wstring clean = dir.Write(L"tool.ex_", SzddCompress(test::ReadBytes(test::FixturePath(L"clean_company"))));
   // The encoding is right: the LZ expander gives the executable back.
   OFSTRUCT unused{};
   const INT lz = LZOpenFileW(const_cast<LPWSTR>(infected.c_str()), &unused, OF_READ);

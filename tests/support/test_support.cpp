@@ -2,8 +2,10 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -48,36 +50,44 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
 
-namespace {
-
-// Works on \\?\ paths, so that names Win32 would trim (such as "...") go too.
-void RemoveLongTree(const std::wstring& path) {
+void WalkTree(const std::wstring& dir, const std::function<void(const std::wstring&, bool)>& visit,
+              bool lastListedFirst) {
   WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((path + L"\\*").c_str(), &entry));
-  if (listing) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring full = path + L"\\" + name;
-      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveLongTree(full);
-      else
-        DeleteFileW(full.c_str());
-    } while (FindNextFileW(listing.get(), &entry));
+  win::FindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+  if (!listing) return;
+  std::vector<std::pair<std::wstring, bool>> subdirs;  // path, and whether to enter it
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      subdirs.emplace_back(dir + L"\\" + name, !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT));
+    else
+      visit(dir + L"\\" + name, false);
+  } while (FindNextFileW(listing.get(), &entry));
+  listing.reset();  // one listing open at a time
+  if (lastListedFirst) std::reverse(subdirs.begin(), subdirs.end());
+  for (const auto& [path, enter] : subdirs) {
+    visit(path, true);
+    if (enter) WalkTree(path, visit, lastListedFirst);
   }
-  listing.reset();
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryW(path.c_str());
 }
 
-}  // namespace
-
 void RemoveTree(const std::wstring& path) {
+  // On the \\?\ form, so that names Win32 would trim (such as "...") go too.
   std::wstring full = path;
   while (!full.empty() && full.back() == L'\\') full.pop_back();
   if (full.compare(0, 4, L"\\\\?\\") != 0) full = L"\\\\?\\" + full;
-  RemoveLongTree(full);
+  // Everything below, a directory before what it holds; deleted the other way round.
+  std::vector<std::pair<std::wstring, bool>> entries;
+  WalkTree(full, [&](const std::wstring& entry, bool isDirectory) { entries.emplace_back(entry, isDirectory); });
+  entries.emplace_back(full, true);
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    SetFileAttributesW(it->first.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (it->second)
+      RemoveDirectoryW(it->first.c_str());
+    else
+      DeleteFileW(it->first.c_str());
+  }
 }
 
 namespace {
@@ -138,7 +148,8 @@ std::wstring TempDir::Write(const std::wstring& relative, const std::string& byt
 
 std::wstring TempDir::CopyFixture(const std::wstring& fixture, const std::wstring& relative) const {
   const std::wstring full = path_ + relative;
-  EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), full.c_str(), FALSE)) << "copying a fixture failed, error " << GetLastError();
+  EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), full.c_str(), FALSE))
+      << "copying a fixture failed, error " << GetLastError();
   return full;
 }
 

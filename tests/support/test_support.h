@@ -24,6 +24,12 @@ bool Exists(const std::wstring& path);
 DWORD Attributes(const std::wstring& path);
 // Deletes a tree, whatever the attributes of its files.
 void RemoveTree(const std::wstring& path);
+// Visits every entry below dir (a path without a trailing backslash), depth first: a
+// directory's files in the order its listing gives them, then each of its subdirectories
+// (the directory itself, then what is below it), in the order listed or, with
+// lastListedFirst, from the last one listed. Links to directories are visited, not entered.
+void WalkTree(const std::wstring& dir, const std::function<void(const std::wstring& path, bool isDirectory)>& visit,
+              bool lastListedFirst = false);
 
 // A directory of its own for one test, on the test drive T: (a drive of a non-fixed type,
 // so an all-drives scan never walks it), removed with everything in it afterwards.

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tests/e2e/program.h"
+#include "tests/support/test_support.h"
 #include "ui/scan_run.h"
 #include "win/handles.h"
 
@@ -181,7 +182,7 @@ double TimeProgram(const Options& o, std::wstring& summary) {
   if (!offer) return -1;
   summary = run.Text(GetDlgItem(offer, 1019));
   e2e::ProgramRun::Click(GetDlgItem(offer, 2));
-  e2e::WaitFor([&] { return !IsWindow(offer); }, 10000);
+  test::PumpUntil([&] { return !IsWindow(offer); }, 10000);
   run.Close();
   run.WaitForExit(30000);
   return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);

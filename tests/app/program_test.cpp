@@ -15,10 +15,13 @@
 #include "tests/report/machine_id_key.h"
 #include "tests/report/report_expectations.h"
 #include "tests/support/http_recorder.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 #include "win/handles.h"
 
 namespace {
+
+using test::Process;
 
 constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
 constexpr test::RegistryView k32 = KEY_WOW64_32KEY;
@@ -34,86 +37,6 @@ constexpr DWORD kReportMs = 10000;
 constexpr DWORD kPromptEndMs = 3000;
 
 std::wstring ProgramPath() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
-
-// One run of a program. Whatever still runs when the object goes is ended.
-class Program {
- public:
-  explicit Program(const std::wstring& exe, const std::wstring& arguments = L"") {
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    if (!arguments.empty()) commandLine += L" " + arguments;
-    // No standard handles: under ctest they are pipes, and ctest waits until every holder
-    // of them has ended. The environment is this process's, http_proxy included.
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                        &startup, &info)) {
-      ADD_FAILURE() << "could not start the program, error " << GetLastError();
-      return;
-    }
-    CloseHandle(info.hThread);
-    process_.reset(info.hProcess);
-    id_ = info.dwProcessId;
-  }
-  ~Program() {
-    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process_.get(), 99);
-      WaitForSingleObject(process_.get(), 10000);
-    }
-  }
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  bool started() const { return static_cast<bool>(process_); }
-
-  // The program's visible top-level window with that title, or null after the time-out
-  // (or when the program ended first).
-  HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs) const {
-    HWND found = nullptr;
-    test::PumpUntil(
-        [&] {
-          found = FindWindowOf(title);
-          return found != nullptr || WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT;
-        },
-        timeoutMs);
-    return found;
-  }
-
-  // True when the program ended within the time-out; its exit code then goes to exitCode.
-  bool WaitForEnd(DWORD timeoutMs, DWORD& exitCode) const {
-    if (!process_ || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
-    return GetExitCodeProcess(process_.get(), &exitCode) != FALSE;
-  }
-
- private:
-  struct Search {
-    DWORD processId;
-    const std::wstring* title;
-    HWND found;
-  };
-
-  HWND FindWindowOf(const std::wstring& title) const {
-    Search search{id_, &title, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-          auto* search = reinterpret_cast<Search*>(parameter);
-          DWORD owner = 0;
-          GetWindowThreadProcessId(window, &owner);
-          if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
-          wchar_t text[256] = {};
-          GetWindowTextW(window, text, 256);
-          if (*search->title != text) return TRUE;
-          search->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-  }
-
-  win::KernelHandle process_;
-  DWORD id_ = 0;
-};
 
 // "Morva" in the prefix's all-users application-data folder, as one test wants it:
 // missing, a folder or a plain file. Whatever was there is moved aside and put back.
@@ -191,7 +114,7 @@ class ProgramTest : public testing::Test {
   }
 
   // Ends the program with a command as its dialog gets it and returns the exit code.
-  static DWORD CloseAndWait(const Program& program, HWND window, UINT message, WPARAM wParam) {
+  static DWORD CloseAndWait(const Process& program, HWND window, UINT message, WPARAM wParam) {
     EXPECT_TRUE(PostMessageW(window, message, wParam, 0));
     DWORD exitCode = 0xDEADBEEF;
     EXPECT_TRUE(program.WaitForEnd(10000, exitCode)) << "the program did not end";
@@ -210,7 +133,7 @@ TEST_F(ProgramTest, WithTheProductFolderOnlyTheStartupReportIsSent) {
   ASSERT_TRUE(test::WriteMachineIdValue(k32, REG_BINARY, kStoredId));
   ProductFolder folder(ProductFolder::State::kFolder);
 
-  Program program(ProgramPath());
+  Process program(ProgramPath());
   ASSERT_TRUE(program.started());
   const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
   ASSERT_NE(nullptr, window) << "no main window";
@@ -229,7 +152,7 @@ TEST_F(ProgramTest, WithoutTheProductFolderBothReportsAreSent) {
   ASSERT_TRUE(test::DeleteMachineIdKey(k64));
   ProductFolder folder(ProductFolder::State::kMissing);
 
-  Program program(ProgramPath());
+  Process program(ProgramPath());
   ASSERT_TRUE(program.started());
   const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
   ASSERT_NE(nullptr, window) << "no main window";
@@ -249,7 +172,7 @@ TEST_F(ProgramTest, WithoutTheProductFolderBothReportsAreSent) {
 TEST_F(ProgramTest, APlainFileNamedMorvaCountsAsTheFolder) {
   ProductFolder folder(ProductFolder::State::kPlainFile);
 
-  Program program(ProgramPath());
+  Process program(ProgramPath());
   ASSERT_TRUE(program.started());
   const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
   ASSERT_NE(nullptr, window) << "no main window";
@@ -264,7 +187,7 @@ TEST_F(ProgramTest, APlainFileNamedMorvaCountsAsTheFolder) {
 TEST_F(ProgramTest, ArgumentsChangeNothing) {
   ProductFolder folder(ProductFolder::State::kMissing);
 
-  Program program(ProgramPath(), L"/scan \"C:\\\" --quiet -1 /?");
+  Process program(ProgramPath(), L"/scan \"C:\\\" --quiet -1 /?");
   ASSERT_TRUE(program.started());
   const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
   ASSERT_NE(nullptr, window) << "no main window";
@@ -284,7 +207,7 @@ class ProgramWithSilentServerTest : public ProgramTest {
 TEST_F(ProgramWithSilentServerTest, ClosingWhileReportsWaitForAnswersEndsAtOnce) {
   ProductFolder folder(ProductFolder::State::kMissing);
 
-  Program program(ProgramPath());
+  Process program(ProgramPath());
   ASSERT_TRUE(program.started());
   const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
   ASSERT_NE(nullptr, window) << "no main window";
@@ -303,7 +226,7 @@ TEST_F(ProgramWithSilentServerTest, ClosingWhileReportsWaitForAnswersEndsAtOnce)
 TEST_F(ProgramTest, ADialogThatCannotOpenGivesExitCodeMinusOne) {
   ProductFolder folder(ProductFolder::State::kFolder);
 
-  Program program(test::ExeDir() + L"program_without_dialogs.exe");
+  Process program(test::ExeDir() + L"program_without_dialogs.exe");
   ASSERT_TRUE(program.started());
   DWORD exitCode = 0;
   ASSERT_TRUE(program.WaitForEnd(kStartMs, exitCode));

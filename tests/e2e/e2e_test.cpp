@@ -40,7 +40,8 @@ std::wstring Fixtures() { return test::ExeDir() + L"fixtures\\"; }
 std::wstring Program() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
 
 std::string Narrow(const std::wstring& text) {
-  std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), 0);
+  std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)),
+                  0);
   WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
   out.pop_back();
   return out;
@@ -89,7 +90,7 @@ std::wstring ScanOnce(ProgramRun& run, const std::wstring& path, bool stop) {
   }
   run.Click(1008);
   if (stop) {
-    EXPECT_TRUE(e2e::WaitFor([&] { return run.PromptText() == L"正在扫描..."; }, kRunTimeoutMs));
+    EXPECT_TRUE(test::PumpUntil([&] { return run.PromptText() == L"正在扫描..."; }, kRunTimeoutMs));
     EXPECT_EQ(L"停止查杀", run.Text(1008));
     run.Click(1008);
   }
@@ -98,8 +99,8 @@ std::wstring ScanOnce(ProgramRun& run, const std::wstring& path, bool stop) {
   if (!offer) return {};
   const std::wstring summary = run.Text(GetDlgItem(offer, 1019));
   ProgramRun::Click(GetDlgItem(offer, 2));  // 取消
-  EXPECT_TRUE(e2e::WaitFor([&] { return !IsWindow(offer); }, 10000));
-  EXPECT_TRUE(e2e::WaitFor([&] { return run.Text(1008) == L"开始查杀"; }, 10000));
+  EXPECT_TRUE(test::PumpUntil([&] { return !IsWindow(offer); }, 10000));
+  EXPECT_TRUE(test::PumpUntil([&] { return run.Text(1008) == L"开始查杀"; }, 10000));
   EXPECT_EQ(L"选择扫描目录：", run.PromptText());
   EXPECT_TRUE(run.Visible(1014));
   EXPECT_FALSE(run.Visible(1016));
@@ -152,7 +153,7 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
   const int found = infection.InfectedFoundByWalk(), restored = infection.RestoredByWalk();
   EXPECT_EQ(L"扫描完成，" + Counts(found, restored), run.Text(GetDlgItem(offer, 1019)));
   ProgramRun::Click(GetDlgItem(offer, 2));
-  EXPECT_TRUE(e2e::WaitFor([&] { return run.Text(1008) == L"开始查杀"; }, 10000));
+  EXPECT_TRUE(test::PumpUntil([&] { return run.Text(1008) == L"开始查杀"; }, 10000));
   EXPECT_EQ(L"选择扫描目录：", run.PromptText());
   EXPECT_EQ(L"默认扫描所有磁盘", run.Text(1014));
   const std::wstring progress = run.Text(1017);
@@ -173,13 +174,10 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
   EXPECT_LE(scanned, left + deletedByWalk + copies);
 
   ExpectInfectionHandled(infection);
-  for (PROCESS_INFORMATION& pi : infection.processes) {
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 10000)) << "the running copy was ended";
+  for (const auto& process : infection.processes) {
     DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_TRUE(process->WaitForEnd(10000, code)) << "the running copy was ended";
     EXPECT_EQ(0u, code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
   }
   for (const std::wstring& dir : infection.keptDirs) {
     const DWORD attributes = GetFileAttributesW(dir.c_str());
@@ -252,13 +250,15 @@ TEST(EndToEnd, EveryStartSentItsReports) {
   // No folder "Morva" in the fresh prefix: every start sends action 3 and action 4.
   const size_t expected = 2 * static_cast<size_t>(gScenario.starts);
   std::vector<std::string> lines;
-  e2e::WaitFor([&] {
-    lines.clear();
-    const std::string text = test::ReadBytes(path);
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-      lines.push_back(text.substr(at, end - at));
-    return lines.size() >= expected;
-  }, 30000);
+  test::PumpUntil(
+      [&] {
+        lines.clear();
+        const std::string text = test::ReadBytes(path);
+        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+          lines.push_back(text.substr(at, end - at));
+        return lines.size() >= expected;
+      },
+      30000);
   ASSERT_EQ(expected, lines.size());
   std::string id;
   int starts = 0, missing = 0;
@@ -274,8 +274,8 @@ TEST(EndToEnd, EveryStartSentItsReports) {
     EXPECT_EQ(id, m) << "one machine, one identifier";
     EXPECT_EQ(std::string::npos, m.find_first_not_of("0123456789ABCDEF"));
     const std::string rest = line.substr(head.size() + 32);
-    starts += rest.compare(0, 9, "&c=6&a=3 ") == 0;
-    missing += rest.compare(0, 9, "&c=6&a=4 ") == 0;
+    starts += rest.compare(0, 9, "&c=6&a=3|") == 0;
+    missing += rest.compare(0, 9, "&c=6&a=4|") == 0;
     EXPECT_NE(std::string::npos, line.find("|Connection: Close")) << "asks the server to close";
   }
   EXPECT_EQ(gScenario.starts, starts);
@@ -299,7 +299,8 @@ TEST(EndToEnd, NothingElseChanged) {
       e2e::Upper(L"HKLM32\\SOFTWARE\\CLASSES\\TYPELIB\\{97EFC6B7-C73A-423E-8458-82C589CA7E3B}"),
       e2e::Upper(L"HKLM\\SOFTWARE\\CLASSES\\WOW6432NODE\\TYPELIB\\{97EFC6B7-C73A-423E-8458-82C589CA7E3B}"),
       // the machine identifier, kept in the 32-bit view
-      L"HKLM\\SOFTWARE\\WOW6432NODE\\MORVA", L"HKLM32\\SOFTWARE\\MORVA",
+      L"HKLM\\SOFTWARE\\WOW6432NODE\\MORVA",
+      L"HKLM32\\SOFTWARE\\MORVA",
       // the deletion of the type-library file at the next restart
       L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER|PENDINGFILERENAMEOPERATIONS",
   };

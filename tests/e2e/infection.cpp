@@ -169,15 +169,8 @@ bool SimulateFullInfection(const std::wstring& fixtures, Infection& out, std::ws
   const std::wstring runner = L"C:\\windows\\temp\\svch0st.exe";
   b.WithoutCopy(runner);
   for (int i = 0; i < 2 && b.ok(); ++i) {
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::wstring command = L"\"" + runner + L"\" wait";
-    if (!CreateProcessW(runner.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &si, &pi)) {
-      b.Fail(L"could not start the running copy");
-      break;
-    }
-    out.processes.push_back(pi);
+    out.processes.push_back(std::make_unique<test::Process>(runner, L"wait", L"C:\\"));
+    if (!out.processes.back()->started()) b.Fail(L"could not start the running copy");
   }
 
   // The all-users Startup folder: an infected entry, a hidden system shortcut whose

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "controls/dialog_surface.h"
-#include "tests/controls/pixels.h"
+#include "tests/support/pixels.h"
 #include "tests/controls/test_dialog.h"
 #include "tests/support/test_support.h"
 

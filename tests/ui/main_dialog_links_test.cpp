@@ -7,7 +7,7 @@
 
 #include "controls/dialog_surface.h"
 #include "hosts.h"
-#include "tests/controls/pixels.h"
+#include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/dialog_driver.h"
 #include "tests/ui/worker_support.h"
@@ -157,29 +157,23 @@ TEST_F(MainDialogLinksTest, EraseYieldsOneAndPaintsTheSurface) {
   const RECT iconRect = {10, 5, 10 + iconOnBand.width(), 5 + iconOnBand.height()};
   const RECT titleRect = {50, 0, w - 50, 40};
   const RECT logoRect = {w - 120, h - 33, w - 120 + logo.width(), h - 33 + logo.height()};
-  int wrong = 0;
-  const auto expect = [&](int x, int y, COLORREF expected, const char* what) {
-    if (wrong >= 10 || image.At(x, y) == expected) return;
-    ++wrong;
-    ADD_FAILURE() << what << " at (" << x << ", " << y << ") is " << test::Hex(image.At(x, y)) << ", expected "
-                  << test::Hex(expected);
-  };
+  test::PixelCheck check(image);
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       const POINT p = {x, y};
       if (y == 40 || y == h - 40)
-        expect(x, y, RGB(0, 0, 0), "separator");
+        check.Expect(x, y, RGB(0, 0, 0), "separator");
       else if (PtInRect(&iconRect, p))
-        expect(x, y, iconOnBand.At(x - iconRect.left, y - iconRect.top), "icon");
+        check.Expect(x, y, iconOnBand.At(x - iconRect.left, y - iconRect.top), "icon");
       else if (PtInRect(&logoRect, p))
-        expect(x, y, logo.At(x - logoRect.left, y - logoRect.top), "logo");
+        check.Expect(x, y, logo.At(x - logoRect.left, y - logoRect.top), "logo");
       else if (y < 40 && !PtInRect(&titleRect, p))
-        expect(x, y, controls::kBandColour, "top band");
+        check.Expect(x, y, controls::kBandColour, "top band");
       else if (y > h - 40)
-        expect(x, y, controls::kBandColour, "bottom band");
+        check.Expect(x, y, controls::kBandColour, "bottom band");
       else if (y > 40 && y < h - 40)
-        expect(x, y, face, "body");
+        check.Expect(x, y, face, "body");
     }
   }
 

@@ -99,7 +99,7 @@ TEST(ScreenTest, TheLinkTurnsRedUnderThePointerAndBlueWhenItLeaves) {
 
   // Off the link: the tracking reports the leave.
   test::MovePointer({over.x, over.y + 200});
-  ASSERT_TRUE(test::PumpUntil([&] { return !link.m_bHover; }, 3000)) << "no WM_MOUSELEAVE";
+  ASSERT_TRUE(test::PumpUntil([&] { return !link.m_bHover; }, 10000)) << "no WM_MOUSELEAVE";
   Image left = test::CaptureWindow(dialog.hwnd());
   EXPECT_GT(BlueIn(left, rect), 15);
   EXPECT_EQ(0, RedIn(left, rect));
@@ -119,21 +119,21 @@ TEST(ScreenTest, RealClicksPressOnTheLinkOrReleaseOnIt) {
   // Pressed on the link, dragged onto the dialog, released there.
   test::MovePointer(link);
   test::Button(MOUSEEVENTF_LEFTDOWN);
-  ASSERT_TRUE(test::PumpUntil([&] { return GetCapture() == dialog.Item(test::kSiteLink); }, 3000));
+  ASSERT_TRUE(test::PumpUntil([&] { return GetCapture() == dialog.Item(test::kSiteLink); }, 10000));
   test::MovePointer(background);
   test::Button(MOUSEEVENTF_LEFTUP);
-  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.commands.empty(); }, 3000));
+  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.commands.empty(); }, 10000));
   EXPECT_EQ(static_cast<WPARAM>(test::kSiteLink), dialog.commands[0].wParam);
   EXPECT_EQ(0, dialog.commands[0].lParam);
 
   // Pressed on the dialog's band, moved onto the link, released there.
   dialog.commands.clear();
   test::Button(MOUSEEVENTF_LEFTDOWN);
-  ASSERT_TRUE(test::PumpUntil([] { return GetKeyState(VK_LBUTTON) < 0; }, 3000)) << "the press arrived";
+  ASSERT_TRUE(test::PumpUntil([] { return GetKeyState(VK_LBUTTON) < 0; }, 10000)) << "the press arrived";
   EXPECT_NE(dialog.Item(test::kSiteLink), GetCapture());
   test::MovePointer(link);
   test::Button(MOUSEEVENTF_LEFTUP);
-  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.commands.empty(); }, 3000));
+  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.commands.empty(); }, 10000));
   EXPECT_EQ(static_cast<WPARAM>(test::kSiteLink), dialog.commands[0].wParam);
   EXPECT_EQ(1u, dialog.commands.size());
   test::MovePointer({0, 0});

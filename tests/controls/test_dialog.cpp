@@ -114,7 +114,7 @@ void TestDialog::ShowAt(int x, int y) {
   SetForegroundWindow(window_);
   UpdateWindow(window_);
   // Activation and the frame come through the queue.
-  PumpUntil([this] { return GetForegroundWindow() == window_ && !eraseResults.empty(); }, 3000);
+  PumpUntil([this] { return GetForegroundWindow() == window_ && !eraseResults.empty(); }, 10000);
 }
 
 INT_PTR CALLBACK TestDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

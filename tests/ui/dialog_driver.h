@@ -63,7 +63,7 @@ void Click(HWND dialog, int id);
 // A key as the keyboard gives it to the window that has the focus.
 void PressKey(HWND window, UINT key);
 // True when the window's thread answers a message within the time.
-bool Answers(HWND window, DWORD timeoutMs = 2000);
+bool Answers(HWND window, DWORD timeoutMs = 10000);
 // Runs `call` on the window's own thread, inside one message sent to it: nothing else
 // that thread handles (a real WM_SETCURSOR, say) comes between the call's steps.
 void CallOnThreadOf(HWND window, const std::function<void()>& call);
@@ -92,7 +92,7 @@ class DialogThread {
   int Ticks() const { return ticks_.load(); }
   // Waits until `count` more ticks of timer 1 have been delivered: a fixed point in the
   // dialog's life after which anything that a tick would do has been done.
-  bool WaitForTicks(int count, DWORD timeoutMs = 5000) const;
+  bool WaitForTicks(int count, DWORD timeoutMs = 20000) const;
 
  private:
   static unsigned __stdcall ThreadMain(void* self);

@@ -127,7 +127,7 @@ TEST_F(MainDialogScreenTest, ALinkTurnsRedUnderThePointerAndBlueWhenItLeaves) {
         image = test::CaptureWindow(window);
         return RedIn(image, topic) > 15;
       },
-      5000))
+      10000))
       << "the link did not turn red under the pointer";
   EXPECT_EQ(0, BlueIn(image, topic));
   EXPECT_GT(BlueIn(image, site), 15) << "the other links stay blue";
@@ -140,7 +140,7 @@ TEST_F(MainDialogScreenTest, ALinkTurnsRedUnderThePointerAndBlueWhenItLeaves) {
         image = test::CaptureWindow(window);
         return BlueIn(image, topic) > 15;
       },
-      5000))
+      10000))
       << "the link stayed red after the pointer left";
   EXPECT_EQ(0, RedIn(image, topic));
 }
@@ -196,7 +196,7 @@ TEST_F(MainDialogScreenTest, ARealDoubleClickOpensThePageTwice) {
   test::Button(MOUSEEVENTF_LEFTUP);
   test::Button(MOUSEEVENTF_LEFTDOWN);
   test::Button(MOUSEEVENTF_LEFTUP);
-  ASSERT_TRUE(test::PumpUntil([&] { return spy.CommandsFor(IDC_LINK_TOPIC).size() >= 3; }, 5000))
+  ASSERT_TRUE(test::PumpUntil([&] { return spy.CommandsFor(IDC_LINK_TOPIC).size() >= 3; }, 10000))
       << "two releases and the static's report of the double click";
   // The last command's handler has run once the dialog answers again.
   ASSERT_TRUE(test::Answers(window));

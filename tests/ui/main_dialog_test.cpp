@@ -2,9 +2,12 @@
 #include "ui/main_dlg.h"
 
 #include <commctrl.h>
+#include <process.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -534,13 +537,62 @@ struct LongFileTree {
   int files = 0;
 };
 
+// Starts the dialog's workers as the program does and can hold the latest one where it
+// stands, suspended: "the worker is still busy with its file" is then a fact of the test,
+// not a race with the disk.
+class WorkerHold {
+ public:
+  WorkerHold() { ui::SetWorkerStarter(&Start); }
+  ~WorkerHold() {
+    Release();
+    ui::SetWorkerStarter(nullptr);
+    if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
+  }
+  WorkerHold(const WorkerHold&) = delete;
+  WorkerHold& operator=(const WorkerHold&) = delete;
+
+  // Lets the worker run in short steps until the condition holds while it is suspended.
+  bool HoldWhen(const std::function<bool()>& condition) {
+    return test::PumpUntil(
+        [&] {
+          const HANDLE worker = gWorker.load();
+          if (!worker || SuspendThread(worker) == static_cast<DWORD>(-1)) return false;
+          CONTEXT context{};
+          context.ContextFlags = CONTEXT_CONTROL;
+          GetThreadContext(worker, &context);  // returns once the thread has stopped
+          if (condition()) return (held_ = worker) != nullptr;
+          ResumeThread(worker);
+          return false;
+        },
+        30000);
+  }
+  void Release() {
+    if (held_) ResumeThread(held_);
+    held_ = nullptr;
+  }
+
+ private:
+  // Called on the dialog's thread; the test's thread reads the handle.
+  static HANDLE Start(unsigned(__stdcall* procedure)(void*), void* argument) {
+    const HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, procedure, argument, 0, nullptr));
+    HANDLE copy = nullptr;
+    if (thread)
+      DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    if (const HANDLE previous = gWorker.exchange(copy)) CloseHandle(previous);
+    return thread;
+  }
+  static inline std::atomic<HANDLE> gWorker{nullptr};
+  HANDLE held_ = nullptr;
+};
+
 TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
-  const LongFileTree tree(dir, 256u << 20, 20);
+  const LongFileTree tree(dir, 64u << 20, 20);
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
+  WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
-  ASSERT_TRUE(test::PumpUntil([&] { return tree.RestorationUnderWay(); }, 30000));
+  ASSERT_TRUE(hold.HoldWhen([&] { return tree.RestorationUnderWay(); }));
 
   dialog.Click(IDC_START_STOP);  // stop
   HWND offer = dialog.WaitForOffer();
@@ -553,6 +605,8 @@ TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
   dialog.Click(IDC_START_STOP);  // a new run while the old worker finishes
   const HWND button = GetDlgItem(dialog.hwnd(), IDC_START_STOP);
   EXPECT_TRUE(test::PumpUntil([&] { return !IsWindowEnabled(button); }, 10000)) << "greyed while the start waits";
+  EXPECT_TRUE(test::Answers(dialog.hwnd())) << "the window dispatches while it waits";
+  hold.Release();
   offer = dialog.WaitForOffer(60000);
   ASSERT_TRUE(offer);
   EXPECT_TRUE(IsWindowEnabled(button));
@@ -575,12 +629,13 @@ enum class CloseBy { kCloseBox, kEscape, kCommandTwo };
 class CloseDuringRunTest : public MainDialogTest, public testing::WithParamInterface<CloseBy> {};
 
 TEST_P(CloseDuringRunTest, FinishesTheFileInHandFirst) {
-  const LongFileTree tree(dir, 128u << 20, 20);
+  const LongFileTree tree(dir, 64u << 20, 20);
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
+  WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
-  ASSERT_TRUE(test::PumpUntil([&] { return tree.RestorationUnderWay(); }, 30000));
+  ASSERT_TRUE(hold.HoldWhen([&] { return tree.RestorationUnderWay(); }));
 
   switch (GetParam()) {
     case CloseBy::kCloseBox:
@@ -594,10 +649,10 @@ TEST_P(CloseDuringRunTest, FinishesTheFileInHandFirst) {
       break;
   }
   ASSERT_TRUE(test::PumpUntil([] { return ui::gScanState.stopRequested.load() == 1; }, 10000));
-  if (ui::gScanState.workerRunning.load() == 1) {
-    EXPECT_TRUE(test::Answers(dialog.hwnd())) << "the window dispatches while it waits";
-    EXPECT_FALSE(dialog.thread().ended());
-  }
+  EXPECT_EQ(1, ui::gScanState.workerRunning.load());
+  EXPECT_TRUE(test::Answers(dialog.hwnd())) << "the window dispatches while it waits";
+  EXPECT_FALSE(dialog.thread().ended());
+  hold.Release();
   EXPECT_EQ(2, dialog.thread().WaitForEnd(60000));
   EXPECT_EQ(0, ui::gScanState.workerRunning.load()) << "the worker ended before the dialog did";
   EXPECT_TRUE(tree.Restored());

@@ -34,6 +34,67 @@ LONGLONG FileSize(const std::wstring& path) {
   return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// Starts the dialog's workers as the program does and can hold the latest one where it
+// stands, suspended: "the worker is still busy with its file" or "the stop came before the
+// worker's first file" is then a fact of the test, not a race with the disk or the clock.
+class WorkerHold {
+ public:
+  enum Mode { kWhenAsked, kFromItsStart };
+  explicit WorkerHold(Mode mode = kWhenAsked) {
+    gMode = mode;
+    ui::SetWorkerStarter(&Start);
+  }
+  ~WorkerHold() {
+    Release();
+    ui::SetWorkerStarter(nullptr);
+    if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
+  }
+  WorkerHold(const WorkerHold&) = delete;
+  WorkerHold& operator=(const WorkerHold&) = delete;
+
+  // Lets the worker run in short steps until the condition holds while it is suspended.
+  bool HoldWhen(const std::function<bool()>& condition) {
+    return test::PumpUntil(
+        [&] {
+          const HANDLE worker = gWorker.load();
+          if (!worker || SuspendThread(worker) == static_cast<DWORD>(-1)) return false;
+          CONTEXT context{};
+          context.ContextFlags = CONTEXT_CONTROL;
+          GetThreadContext(worker, &context);  // returns once the thread has stopped
+          if (condition()) {
+            gHeld = worker;
+            return true;
+          }
+          ResumeThread(worker);
+          return false;
+        },
+        30000);
+  }
+  void Release() {
+    if (const HANDLE worker = gHeld.exchange(nullptr)) ResumeThread(worker);
+  }
+  bool WaitForEnd() const {
+    const HANDLE worker = gWorker.load();
+    return worker && test::PumpUntilSignalled(worker, 20000);
+  }
+
+ private:
+  // Called on the dialog's thread; the test's thread reads the handles.
+  static HANDLE Start(unsigned(__stdcall* procedure)(void*), void* argument) {
+    const unsigned flags = gMode == kFromItsStart ? CREATE_SUSPENDED : 0;
+    const HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, procedure, argument, flags, nullptr));
+    HANDLE copy = nullptr;
+    if (thread)
+      DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    if (const HANDLE previous = gWorker.exchange(copy)) CloseHandle(previous);
+    if (flags) gHeld = copy;
+    return thread;
+  }
+  static inline Mode gMode = kWhenAsked;
+  static inline std::atomic<HANDLE> gWorker{nullptr};
+  static inline std::atomic<HANDLE> gHeld{nullptr};
+};
+
 class MainDialogTest : public testing::Test {
  protected:
   void SetUp() override { test::ResetScanState(); }
@@ -196,6 +257,7 @@ TEST_F(MainDialogTest, StopAtOnceOffersTheStoppedSummary) {
 
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
+  WorkerHold hold(WorkerHold::kFromItsStart);  // the stop comes before the worker's first file
   dialog.SetPath(root);
   dialog.Click(IDC_START_STOP);
   dialog.Click(IDC_START_STOP);  // taken as soon as the start has returned: "停止查杀"
@@ -208,8 +270,9 @@ TEST_F(MainDialogTest, StopAtOnceOffersTheStoppedSummary) {
   EXPECT_EQ(root, dialog.Text(IDC_PATH));
 
   // The worker ends by itself after its next file, and raises no second offer.
-  ASSERT_TRUE(test::PumpUntil([] { return ui::gScanState.workerRunning.load() == 0; }, 20000));
-  EXPECT_LT(ui::gScanState.filesScanned.load(), 300);
+  hold.Release();
+  ASSERT_TRUE(hold.WaitForEnd());
+  EXPECT_EQ(1, ui::gScanState.filesScanned.load());
   ASSERT_TRUE(dialog.thread().WaitForTicks(3));
   EXPECT_EQ(1, dialog.Offers());
   EXPECT_TRUE(dialog.IsIdleAfterRun());
@@ -535,54 +598,6 @@ struct LongFileTree {
   LONGLONG infectedSize = 0;
   std::string former;
   int files = 0;
-};
-
-// Starts the dialog's workers as the program does and can hold the latest one where it
-// stands, suspended: "the worker is still busy with its file" is then a fact of the test,
-// not a race with the disk.
-class WorkerHold {
- public:
-  WorkerHold() { ui::SetWorkerStarter(&Start); }
-  ~WorkerHold() {
-    Release();
-    ui::SetWorkerStarter(nullptr);
-    if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
-  }
-  WorkerHold(const WorkerHold&) = delete;
-  WorkerHold& operator=(const WorkerHold&) = delete;
-
-  // Lets the worker run in short steps until the condition holds while it is suspended.
-  bool HoldWhen(const std::function<bool()>& condition) {
-    return test::PumpUntil(
-        [&] {
-          const HANDLE worker = gWorker.load();
-          if (!worker || SuspendThread(worker) == static_cast<DWORD>(-1)) return false;
-          CONTEXT context{};
-          context.ContextFlags = CONTEXT_CONTROL;
-          GetThreadContext(worker, &context);  // returns once the thread has stopped
-          if (condition()) return (held_ = worker) != nullptr;
-          ResumeThread(worker);
-          return false;
-        },
-        30000);
-  }
-  void Release() {
-    if (held_) ResumeThread(held_);
-    held_ = nullptr;
-  }
-
- private:
-  // Called on the dialog's thread; the test's thread reads the handle.
-  static HANDLE Start(unsigned(__stdcall* procedure)(void*), void* argument) {
-    const HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, procedure, argument, 0, nullptr));
-    HANDLE copy = nullptr;
-    if (thread)
-      DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    if (const HANDLE previous = gWorker.exchange(copy)) CloseHandle(previous);
-    return thread;
-  }
-  static inline std::atomic<HANDLE> gWorker{nullptr};
-  HANDLE held_ = nullptr;
 };
 
 TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {

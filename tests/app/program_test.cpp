@@ -113,6 +113,11 @@ class ProgramTest : public testing::Test {
     ASSERT_TRUE(test::WriteMachineIdValue(k32, REG_BINARY, kStoredId));
   }
 
+  // The started program's main window, or null.
+  static HWND MainWindowOf(const Process& program) {
+    return program.started() ? program.WaitForWindow(kMainTitle, kStartMs) : nullptr;
+  }
+
   // Ends the program with a command as its dialog gets it and returns the exit code.
   static DWORD CloseAndWait(const Process& program, HWND window, UINT message, WPARAM wParam) {
     EXPECT_TRUE(PostMessageW(window, message, wParam, 0));
@@ -134,8 +139,7 @@ TEST_F(ProgramTest, WithTheProductFolderOnlyTheStartupReportIsSent) {
   ProductFolder folder(ProductFolder::State::kFolder);
 
   Process program(ProgramPath());
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
   ASSERT_TRUE(recorder_.WaitForRequests(1, kReportMs));
@@ -153,8 +157,7 @@ TEST_F(ProgramTest, WithoutTheProductFolderBothReportsAreSent) {
   ProductFolder folder(ProductFolder::State::kMissing);
 
   Process program(ProgramPath());
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
   // Each report has a worker of its own: they arrive in either order.
@@ -173,8 +176,7 @@ TEST_F(ProgramTest, APlainFileNamedMorvaCountsAsTheFolder) {
   ProductFolder folder(ProductFolder::State::kPlainFile);
 
   Process program(ProgramPath());
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
   ASSERT_TRUE(recorder_.WaitForRequests(1, kReportMs));
@@ -188,8 +190,7 @@ TEST_F(ProgramTest, ArgumentsChangeNothing) {
   ProductFolder folder(ProductFolder::State::kMissing);
 
   Process program(ProgramPath(), L"/scan \"C:\\\" --quiet -1 /?");
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
   ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
@@ -208,8 +209,7 @@ TEST_F(ProgramWithSilentServerTest, ClosingWhileReportsWaitForAnswersEndsAtOnce)
   ProductFolder folder(ProductFolder::State::kMissing);
 
   Process program(ProgramPath());
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
   // Both reports are sent and wait for their answers when the user closes the dialog.
   ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));

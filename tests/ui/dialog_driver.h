@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "win/handles.h"
 
 namespace test {
@@ -57,6 +59,11 @@ struct ExpectedControl {
 void ExpectControls(HWND dialog, const std::vector<ExpectedControl>& controls);
 // The font the dialog's controls are drawn with.
 LOGFONTW DialogFont(HWND dialog);
+
+// Whether the window stands centred on the rectangle, halves truncated, as the dialog
+// manager centres it; and the work area, where a window without owner is centred.
+testing::AssertionResult CentredOn(HWND window, const RECT& on);
+RECT WorkArea();
 
 // A button press: the button takes the focus and tells its dialog, as under the mouse.
 void Click(HWND dialog, int id);

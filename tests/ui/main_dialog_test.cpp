@@ -118,13 +118,7 @@ TEST_F(MainDialogTest, OpensIdleWithTheDefaultText) {
   EXPECT_TRUE(SendMessageW(dialog.hwnd(), WM_GETICON, ICON_SMALL, 0));
   EXPECT_EQ(nullptr, GetWindow(dialog.hwnd(), GW_OWNER));
 
-  // No owner: centred on the work area, halves truncated.
-  RECT area{}, window{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  GetWindowRect(dialog.hwnd(), &window);
-  const LONG width = window.right - window.left, height = window.bottom - window.top;
-  EXPECT_EQ((area.left + area.right) / 2 - width / 2, window.left);
-  EXPECT_EQ((area.top + area.bottom) / 2 - height / 2, window.top);
+  EXPECT_TRUE(test::CentredOn(dialog.hwnd(), test::WorkArea())) << "no owner";
 
   EXPECT_EQ(2, dialog.CloseWithCloseBox());
   EXPECT_EQ(0, dialog.Offers());

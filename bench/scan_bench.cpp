@@ -144,9 +144,8 @@ HWND MakeProgressWindow() {
                                       GetModuleHandleW(nullptr), nullptr);
   const int ids[] = {1014, 1016, 1017};
   for (int id : ids)
-    CreateWindowExW(0, id == 1014 ? L"EDIT" : L"STATIC", L"", WS_CHILD | (id == 1014 ? ES_AUTOHSCROLL : 0), 0, 0,
-                    300, 20, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
-                    nullptr);
+    CreateWindowExW(0, id == 1014 ? L"EDIT" : L"STATIC", L"", WS_CHILD | (id == 1014 ? ES_AUTOHSCROLL : 0), 0, 0, 300,
+                    20, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   return window;
 }
 
@@ -177,7 +176,7 @@ double TimeProgram(const Options& o, std::wstring& summary) {
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
   run.Click(1008);
-  const HWND offer = run.WaitForWindow(e2e::kOfferTitle, 600000);
+  const HWND offer = run.WaitForWindow(test::kOfferTitle, 600000);
   QueryPerformanceCounter(&end);
   if (!offer) return -1;
   summary = run.Text(GetDlgItem(offer, 1019));
@@ -194,11 +193,16 @@ int wmain(int argc, wchar_t** argv) {
   Options o;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::wstring flag = argv[i];
-    if (flag == L"--files") o.files = _wtoi(argv[i + 1]);
-    else if (flag == L"--dirs") o.dirs = _wtoi(argv[i + 1]);
-    else if (flag == L"--rounds") o.rounds = _wtoi(argv[i + 1]);
-    else if (flag == L"--root") o.root = argv[i + 1];
-    else if (flag == L"--program") o.program = argv[i + 1];
+    if (flag == L"--files")
+      o.files = _wtoi(argv[i + 1]);
+    else if (flag == L"--dirs")
+      o.dirs = _wtoi(argv[i + 1]);
+    else if (flag == L"--rounds")
+      o.rounds = _wtoi(argv[i + 1]);
+    else if (flag == L"--root")
+      o.root = argv[i + 1];
+    else if (flag == L"--program")
+      o.program = argv[i + 1];
   }
   if (o.program.empty()) o.program = ExeDir() + L"MarrowFinchKiller.exe";
   if (o.files < 1 || o.dirs < 1 || o.rounds < 1) {
@@ -235,11 +239,13 @@ int wmain(int argc, wchar_t** argv) {
   const HWND window = MakeProgressWindow();
   SetDlgItemTextW(window, 1014, o.root.c_str());
   int scanned = 0, found = 0;
-  const double worker = Best(o.rounds, [&] { Reinfect(o); }, [&] {
-    RunWorker(window);
-    scanned = ui::gScanState.filesScanned;
-    found = ui::gScanState.virusesFound;
-  });
+  const double worker = Best(
+      o.rounds, [&] { Reinfect(o); },
+      [&] {
+        RunWorker(window);
+        scanned = ui::gScanState.filesScanned;
+        found = ui::gScanState.virusesFound;
+      });
   DestroyWindow(window);
 
   std::wstring summary;
@@ -260,7 +266,8 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("%-8s %10.0f files/s  (%.3f s)\n", "floor", rate(floor), floor);
   std::printf("%-8s %10.0f files/s  (%.3f s)\n", "version", rate(version), version);
   std::printf("%-8s %10.0f files/s  (%.3f s)\n", "worker", rate(worker), worker);
-  std::string utf8(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, summary.c_str(), -1, nullptr, 0, nullptr, nullptr)), 0);
+  std::string utf8(
+      static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, summary.c_str(), -1, nullptr, 0, nullptr, nullptr)), 0);
   WideCharToMultiByte(CP_UTF8, 0, summary.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
   std::printf("%-8s %10.0f files/s  (%.3f s, offer says: %s)\n", "program", rate(program), program, utf8.c_str());
   std::printf("worker/walk    %.3f\n", walk / worker);

@@ -23,7 +23,6 @@ namespace {
 
 using test::Process;
 
-constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
 constexpr test::RegistryView k32 = KEY_WOW64_32KEY;
 constexpr test::RegistryView k64 = KEY_WOW64_64KEY;
 const std::string kStoredId("\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB\xCC\xDD\xEE\xFF", 16);
@@ -82,7 +81,7 @@ class ProductFolder {
 // The query of every request, after checking that each one is a report as the program
 // sends it: a GET of the report path on the report host, with "Connection: Close".
 std::vector<std::string> ReportQueries(const std::vector<test::HttpRequest>& requests) {
-  const std::string prefix = "GET http://" + test::Ascii(hosts::kReportHost) + "/feed/feedkb.php?";
+  const std::string prefix = "GET http://" + test::Utf8(hosts::kReportHost) + "/feed/feedkb.php?";
   const std::string suffix = " HTTP/1.1";
   std::vector<std::string> queries;
   for (const test::HttpRequest& request : requests) {
@@ -91,7 +90,7 @@ std::vector<std::string> ReportQueries(const std::vector<test::HttpRequest>& req
     EXPECT_TRUE(line.size() > prefix.size() + suffix.size() &&
                 line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0)
         << line;
-    EXPECT_EQ(test::Ascii(hosts::kReportHost), request.Header("Host"));
+    EXPECT_EQ(test::Utf8(hosts::kReportHost), request.Header("Host"));
     EXPECT_EQ("Close", request.Header("Connection"));
     if (line.size() > prefix.size() + suffix.size())
       queries.push_back(line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
@@ -115,7 +114,7 @@ class ProgramTest : public testing::Test {
 
   // The started program's main window, or null.
   static HWND MainWindowOf(const Process& program) {
-    return program.started() ? program.WaitForWindow(kMainTitle, kStartMs) : nullptr;
+    return program.started() ? program.WaitForWindow(test::kMainTitle, kStartMs) : nullptr;
   }
 
   // Ends the program with a command as its dialog gets it and returns the exit code.
@@ -168,7 +167,7 @@ TEST_F(ProgramTest, WithoutTheProductFolderBothReportsAreSent) {
   ASSERT_TRUE(stored.valueExists);
   EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored.type);
   ASSERT_EQ(16u, stored.bytes.size());
-  const std::string id = test::Ascii(test::HexOf(stored.bytes));
+  const std::string id = test::Utf8(test::HexOf(stored.bytes));
   EXPECT_EQ((std::vector<std::string>{Query(id, 3), Query(id, 4)}), ReportQueries(recorder_.Requests()));
 }
 

@@ -68,8 +68,6 @@ class ProgramResourcesTest : public testing::Test {
   HMODULE module_ = nullptr;
 };
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // A version-resource node's children with their keys, in order. Each node: length, value
 // length, type (1 text, 0 binary), NUL-terminated key, padding to 4 bytes, value,
 // padding to 4 bytes, children.
@@ -143,8 +141,9 @@ TEST_F(ProgramResourcesTest, VersionStringsAsTabledInOneNeutralUtf16Table) {
     wchar_t* value = nullptr;
     UINT chars = 0;
     const std::wstring query = L"\\StringFileInfo\\000004B0\\" + key;
-    ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &chars)) << Narrow(key);
-    EXPECT_EQ(expected, std::wstring(value, wcsnlen(value, chars))) << Narrow(key);
+    ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &chars))
+        << test::Utf8(key);
+    EXPECT_EQ(expected, std::wstring(value, wcsnlen(value, chars))) << test::Utf8(key);
   }
 
   // Nothing else: one string table, holding exactly these entries.
@@ -241,9 +240,9 @@ TEST_F(ProgramResourcesTest, ManifestBindsComctl32ToTheVersion6Assembly) {
 
   ASSERT_TRUE(redirected) << "comctl32.dll is not redirected: error " << GetLastError();
   // Microsoft.Windows.Common-Controls,processorArchitecture="amd64",...,version="6.0.x.y"
-  EXPECT_EQ(0u, identity.find(L"Microsoft.Windows.Common-Controls,")) << Narrow(identity);
-  EXPECT_NE(std::wstring::npos, identity.find(L"processorArchitecture=\"amd64\"")) << Narrow(identity);
-  EXPECT_NE(std::wstring::npos, identity.find(L"version=\"6.")) << Narrow(identity);
+  EXPECT_EQ(0u, identity.find(L"Microsoft.Windows.Common-Controls,")) << test::Utf8(identity);
+  EXPECT_NE(std::wstring::npos, identity.find(L"processorArchitecture=\"amd64\"")) << test::Utf8(identity);
+  EXPECT_NE(std::wstring::npos, identity.find(L"version=\"6.")) << test::Utf8(identity);
 }
 
 TEST_F(ProgramResourcesTest, OneIconGroupWithThreeTrueColourImages) {

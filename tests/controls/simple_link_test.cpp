@@ -12,6 +12,7 @@
 namespace {
 
 using controls::CSimpleLink;
+using test::Point;
 using test::TestDialog;
 
 // Counts the style changes that reach a control, seen before any link takes it over.
@@ -20,8 +21,6 @@ LRESULT CALLBACK CountStyleChanges(HWND window, UINT message, WPARAM wParam, LPA
   if (message == WM_STYLECHANGED && wParam == static_cast<WPARAM>(GWL_STYLE)) ++*reinterpret_cast<int*>(counter);
   return DefSubclassProc(window, message, wParam, lParam);
 }
-
-LPARAM Point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
 TEST(SimpleLinkTest, AttachingAddsTheNotifyStyleOnlyWhenItIsMissing) {
   TestDialog dialog(false);

@@ -17,6 +17,7 @@
 #include "tests/e2e/infection.h"
 #include "tests/e2e/program.h"
 #include "tests/e2e/snapshot.h"
+#include "tests/report/report_expectations.h"
 #include "tests/support/test_support.h"
 #include "win/handles.h"
 
@@ -39,19 +40,11 @@ Scenario gScenario;
 std::wstring Fixtures() { return test::ExeDir() + L"fixtures\\"; }
 std::wstring Program() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)),
-                  0);
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
-  out.pop_back();
-  return out;
-}
-
 void ExpectChange(const std::wstring& path) { gScenario.expectedFileChanges.push_back(e2e::Upper(path)); }
 
 void ExpectInfectionHandled(const e2e::Infection& infection) {
   for (const e2e::Trace& t : infection.traces) {
-    SCOPED_TRACE(Narrow(t.path));
+    SCOPED_TRACE(test::Utf8(t.path));
     switch (t.outcome) {
       case Outcome::kRestored: {
         const std::string now = test::ReadBytes(t.path);
@@ -94,7 +87,7 @@ std::wstring ScanOnce(ProgramRun& run, const std::wstring& path, bool stop) {
     EXPECT_EQ(L"停止查杀", run.Text(1008));
     run.Click(1008);
   }
-  const HWND offer = run.WaitForWindow(e2e::kOfferTitle, kRunTimeoutMs);
+  const HWND offer = run.WaitForWindow(test::kOfferTitle, kRunTimeoutMs);
   EXPECT_TRUE(offer) << "the offer appears";
   if (!offer) return {};
   const std::wstring summary = run.Text(GetDlgItem(offer, 1019));
@@ -137,7 +130,7 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
 
   e2e::Infection infection;
   std::wstring error;
-  ASSERT_TRUE(e2e::SimulateFullInfection(Fixtures(), infection, error)) << Narrow(error);
+  ASSERT_TRUE(e2e::SimulateFullInfection(Fixtures(), infection, error)) << test::Utf8(error);
   ExpectChange(infection.typeLibFile);
 
   ProgramRun run;
@@ -148,7 +141,7 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
   EXPECT_EQ(L"开始查杀", run.Text(1008));
   EXPECT_FALSE(run.Visible(1016));
   run.Click(1008);
-  const HWND offer = run.WaitForWindow(e2e::kOfferTitle, kRunTimeoutMs);
+  const HWND offer = run.WaitForWindow(test::kOfferTitle, kRunTimeoutMs);
   ASSERT_TRUE(offer);
   const int found = infection.InfectedFoundByWalk(), restored = infection.RestoredByWalk();
   EXPECT_EQ(L"扫描完成，" + Counts(found, restored), run.Text(GetDlgItem(offer, 1019)));
@@ -206,7 +199,7 @@ TEST(EndToEnd, ChosenDirectoryRunTouchesOnlyThatDirectory) {
   e2e::Infection infection;
   std::wstring error;
   ASSERT_TRUE(e2e::SimulateDirectoryInfection(Fixtures(), dir, L"C:\\users\\Public\\outside.exe", infection, error))
-      << Narrow(error);
+      << test::Utf8(error);
 
   ProgramRun run;
   const std::wstring summary = ScanOnce(run, dir, false);
@@ -262,12 +255,10 @@ TEST(EndToEnd, EveryStartSentItsReports) {
   ASSERT_EQ(expected, lines.size());
   std::string id;
   int starts = 0, missing = 0;
-  const std::string head = "GET http://feed.morva.example/feed/feedkb.php?m=";
-  for (std::string line : lines) {
-    SCOPED_TRACE(line);
-    // Wine's WinINet spells out the default port in the request line it sends to a proxy.
-    const std::string port = "http://feed.morva.example:80/";
-    if (line.compare(4, port.size(), port) == 0) line.erase(4 + port.size() - 4, 3);
+  const std::string head = "GET http://" + test::Utf8(hosts::kReportHost) + "/feed/feedkb.php?m=";
+  for (const std::string& logged : lines) {
+    SCOPED_TRACE(logged);
+    const std::string line = test::WithoutDefaultPort(logged);
     ASSERT_EQ(0u, line.compare(0, head.size(), head));
     const std::string m = line.substr(head.size(), 32);
     if (id.empty()) id = m;
@@ -290,7 +281,7 @@ TEST(EndToEnd, NothingElseChanged) {
       e2e::Upper(L"C:\\users\\root\\AppData\\Local\\Microsoft\\Windows\\INetCookies\\"));
   const std::vector<std::wstring> fileChanges =
       e2e::Differences(gScenario.filesBefore, e2e::SnapshotFiles(L"C:"), gScenario.expectedFileChanges);
-  for (const std::wstring& change : fileChanges) ADD_FAILURE() << Narrow(change);
+  for (const std::wstring& change : fileChanges) ADD_FAILURE() << test::Utf8(change);
 
   const std::vector<std::wstring> expectedKeys = {
       // the simulated type-library key (the tool leaves it in place), in both views
@@ -319,7 +310,7 @@ TEST(EndToEnd, NothingElseChanged) {
   const std::vector<std::wstring> registryChanges =
       e2e::Differences(gScenario.registryBefore, e2e::SnapshotRegistry(), expectedKeys);
   for (const std::wstring& change : registryChanges)
-    if (!wineOwn(change)) ADD_FAILURE() << Narrow(change);
+    if (!wineOwn(change)) ADD_FAILURE() << test::Utf8(change);
 }
 
 }  // namespace

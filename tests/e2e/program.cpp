@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace e2e {
 
 namespace {
@@ -20,7 +22,7 @@ BOOL CALLBACK FindPrompt(HWND child, LPARAM param) {
 
 bool ProgramRun::Start(const std::wstring& exe, DWORD timeoutMs) {
   process_.emplace(exe);
-  main_ = process_->WaitForWindow(kMainTitle, timeoutMs);
+  main_ = process_->WaitForWindow(test::kMainTitle, timeoutMs);
   return main_ != nullptr;
 }
 

@@ -11,9 +11,6 @@
 
 namespace e2e {
 
-inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
-inline constexpr wchar_t kOfferTitle[] = L"Marrow Finch病毒专杀工具";
-
 class ProgramRun {
  public:
   bool Start(const std::wstring& exe, DWORD timeoutMs = 30000);

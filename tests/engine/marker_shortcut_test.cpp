@@ -21,12 +21,6 @@ std::vector<std::wstring> FilesBelow(const std::wstring& dir) {
   return files;
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
-  return out;
-}
-
 struct Tally {
   size_t files = 0, versioned = 0, infected = 0;
 };
@@ -37,8 +31,8 @@ Tally ExpectSameReads(const std::vector<std::wstring>& files) {
     std::wstring fast = L"sentinel", slow = L"sentinel";
     const bool fastOk = engine::GetFileCompanyName(path.c_str(), fast);
     const bool slowOk = engine::GetFileCompanyNameFromVersionServices(path.c_str(), slow);
-    EXPECT_EQ(slowOk, fastOk) << Narrow(path);
-    EXPECT_EQ(slow, fast) << Narrow(path);
+    EXPECT_EQ(slowOk, fastOk) << test::Utf8(path);
+    EXPECT_EQ(slow, fast) << test::Utf8(path);
     ++tally.files;
     tally.versioned += slowOk;
     tally.infected += engine::IsVirusFile(path.c_str());

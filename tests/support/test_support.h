@@ -10,8 +10,17 @@
 
 namespace test {
 
+// The program's window titles: tests find its windows by them.
+inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
+inline constexpr wchar_t kOfferTitle[] = L"Marrow Finch病毒专杀工具";
+
 // True under Wine, for the cases where Wine is known to differ from Windows.
 bool RunningUnderWine();
+
+// Text as UTF-8: for messages, and for comparing with the narrow text of a protocol.
+std::string Utf8(const std::wstring& text);
+// A mouse message's point, in client coordinates.
+inline LPARAM Point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ExeDir();

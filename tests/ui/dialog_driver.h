@@ -13,12 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
 #include "win/handles.h"
 
 namespace test {
 
-inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
-inline constexpr wchar_t kOfferTitle[] = L"Marrow Finch病毒专杀工具";
 inline constexpr wchar_t kMessageBoxTitle[] = L"Morva安全";
 
 // What a window of a dialog thread looks like from outside.
@@ -173,6 +172,9 @@ class CommandSpy {
   mutable CRITICAL_SECTION lock_;
   std::vector<Command> commands_;
 };
+
+// "http://<host><path>", a page as the program opens it.
+inline std::wstring Url(const wchar_t* host, const wchar_t* path) { return std::wstring(L"http://") + host + path; }
 
 // Files the stand-in browser of the test prefix records: each URL the shell opens from
 // this process becomes one line of a file in `dir`.

@@ -18,10 +18,8 @@ namespace {
 using test::CommandSpy;
 using test::Image;
 using test::MainDialog;
-
-std::wstring Url(const wchar_t* host, const wchar_t* path) { return std::wstring(L"http://") + host + path; }
-
-LPARAM Point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
+using test::Point;
+using test::Url;
 
 HWND CaptureOf(const MainDialog& dialog) {
   GUITHREADINFO info{};

@@ -22,10 +22,10 @@ using test::CommandSpy;
 using test::Image;
 using test::MainDialog;
 using test::MovePointer;
+using test::Point;
 using test::RedIn;
 using test::ScreenCentre;
-
-std::wstring Url(const wchar_t* host, const wchar_t* path) { return std::wstring(L"http://") + host + path; }
+using test::Url;
 
 POINT ScreenPoint(HWND window, int x, int y) {
   POINT point = {x, y};

@@ -25,8 +25,7 @@ namespace {
 
 using test::MainDialog;
 using test::TempDir;
-
-std::wstring Url(const wchar_t* host, const wchar_t* path) { return std::wstring(L"http://") + host + path; }
+using test::Url;
 
 LONGLONG FileSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};

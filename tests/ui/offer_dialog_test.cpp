@@ -189,8 +189,7 @@ TEST_F(OfferDialogTest, EnterAcceptsAndOpensTheDownload) {
   test::PressKey(GetDlgItem(run.offer(), IDOK), VK_RETURN);
   ASSERT_TRUE(run.WaitForEnd());
   ASSERT_TRUE(opened.WaitFor(1));
-  EXPECT_EQ(std::vector<std::wstring>{std::wstring(L"http://") + hosts::kDownload + L"/MorvaSetup.exe"},
-            opened.Lines());
+  EXPECT_EQ(std::vector<std::wstring>{test::Url(hosts::kDownload, L"/MorvaSetup.exe")}, opened.Lines());
 }
 
 TEST_F(OfferDialogTest, CancelEscapeAndCloseBoxOpenNothing) {

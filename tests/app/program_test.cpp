@@ -35,8 +35,6 @@ constexpr DWORD kReportMs = 10000;
 // flight would take up to the 5 s receive time-out.
 constexpr DWORD kPromptEndMs = 3000;
 
-std::wstring ProgramPath() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
-
 // "Morva" in the prefix's all-users application-data folder, as one test wants it:
 // missing, a folder or a plain file. Whatever was there is moved aside and put back.
 class ProductFolder {
@@ -137,7 +135,7 @@ TEST_F(ProgramTest, WithTheProductFolderOnlyTheStartupReportIsSent) {
   ASSERT_TRUE(test::WriteMachineIdValue(k32, REG_BINARY, kStoredId));
   ProductFolder folder(ProductFolder::State::kFolder);
 
-  Process program(ProgramPath());
+  Process program(test::ProgramPath());
   const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
@@ -155,7 +153,7 @@ TEST_F(ProgramTest, WithoutTheProductFolderBothReportsAreSent) {
   ASSERT_TRUE(test::DeleteMachineIdKey(k64));
   ProductFolder folder(ProductFolder::State::kMissing);
 
-  Process program(ProgramPath());
+  Process program(test::ProgramPath());
   const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
@@ -174,7 +172,7 @@ TEST_F(ProgramTest, WithoutTheProductFolderBothReportsAreSent) {
 TEST_F(ProgramTest, APlainFileNamedMorvaCountsAsTheFolder) {
   ProductFolder folder(ProductFolder::State::kPlainFile);
 
-  Process program(ProgramPath());
+  Process program(test::ProgramPath());
   const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
@@ -188,7 +186,7 @@ TEST_F(ProgramTest, APlainFileNamedMorvaCountsAsTheFolder) {
 TEST_F(ProgramTest, ArgumentsChangeNothing) {
   ProductFolder folder(ProductFolder::State::kMissing);
 
-  Process program(ProgramPath(), L"/scan \"C:\\\" --quiet -1 /?");
+  Process program(test::ProgramPath(), L"/scan \"C:\\\" --quiet -1 /?");
   const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
@@ -207,7 +205,7 @@ class ProgramWithSilentServerTest : public ProgramTest {
 TEST_F(ProgramWithSilentServerTest, ClosingWhileReportsWaitForAnswersEndsAtOnce) {
   ProductFolder folder(ProductFolder::State::kMissing);
 
-  Process program(ProgramPath());
+  Process program(test::ProgramPath());
   const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
   // Both reports are sent and wait for their answers when the user closes the dialog.

@@ -14,8 +14,6 @@ namespace {
 constexpr WORD kEnglishUs = 0x0409;
 constexpr WORD kChinesePrc = 0x0804;
 
-std::wstring ProgramPath() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
-
 std::wstring NameOf(LPCWSTR name) {
   return IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(name)) : std::wstring(name);
 }
@@ -24,7 +22,7 @@ std::wstring NameOf(LPCWSTR name) {
 class ProgramResourcesTest : public testing::Test {
  protected:
   void SetUp() override {
-    module_ = LoadLibraryExW(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    module_ = LoadLibraryExW(test::ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module_) << "error " << GetLastError();
   }
   void TearDown() override {
@@ -124,7 +122,7 @@ TEST_F(ProgramResourcesTest, VersionBlockIsOneChineseResourceWithItsFixedPart) {
 }
 
 TEST_F(ProgramResourcesTest, VersionStringsAsTabledInOneNeutralUtf16Table) {
-  const std::wstring path = ProgramPath();
+  const std::wstring path = test::ProgramPath();
   DWORD handle = 0;
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
   ASSERT_GT(size, 0u);
@@ -207,7 +205,7 @@ TEST_F(ProgramResourcesTest, ManifestAsksForAdministratorAndCommonControls6) {
 // The system accepts the manifest and, under it, takes comctl32.dll from the version 6
 // Common-Controls assembly of this architecture.
 TEST_F(ProgramResourcesTest, ManifestBindsComctl32ToTheVersion6Assembly) {
-  const std::wstring path = ProgramPath();
+  const std::wstring path = test::ProgramPath();
   ACTCTXW context = {};
   context.cbSize = sizeof context;
   context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;

@@ -38,7 +38,6 @@ struct Scenario {
 Scenario gScenario;
 
 std::wstring Fixtures() { return test::ExeDir() + L"fixtures\\"; }
-std::wstring Program() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
 
 void ExpectChange(const std::wstring& path) { gScenario.expectedFileChanges.push_back(e2e::Upper(path)); }
 
@@ -74,7 +73,7 @@ void ExpectInfectionHandled(const e2e::Infection& infection) {
 // start, optionally presses stop once the walk is under way, and answers the offer with
 // "取消". Returns the offer's summary; the program is left open in `run`.
 std::wstring ScanOnce(ProgramRun& run, const std::wstring& path, bool stop) {
-  EXPECT_TRUE(run.Start(Program())) << "the main window appears";
+  EXPECT_TRUE(run.Start(test::ProgramPath())) << "the main window appears";
   ++gScenario.starts;
   if (!run.main()) return {};
   if (!path.empty()) {
@@ -134,7 +133,7 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
   ExpectChange(infection.typeLibFile);
 
   ProgramRun run;
-  ASSERT_TRUE(run.Start(Program()));
+  ASSERT_TRUE(run.Start(test::ProgramPath()));
   ++gScenario.starts;
   EXPECT_EQ(L"默认扫描所有磁盘", run.Text(1014));
   EXPECT_EQ(L"请选择扫描目录：", run.PromptText());

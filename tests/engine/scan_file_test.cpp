@@ -8,13 +8,8 @@
 
 namespace {
 
+using test::Pattern;
 using test::TempDir;
-
-std::string Pattern(size_t size, char seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(seed + i * 7 + i / 251);
-  return bytes;
-}
 
 win::FileHandle OpenExclusive(const std::wstring& path) {
   return win::FileHandle(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -131,8 +126,8 @@ TEST_F(RestoreTest, FailedReadKeepsTheCopy) {
   const std::wstring path = Infected();
   const std::string former = Pattern(3 * 4096 + 5, 'c');
   const std::wstring copy = dir.Write(L"prog.sql", former);
-  win::FileHandle locker(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
+  win::FileHandle locker(
+      CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(locker);
   ASSERT_TRUE(LockFile(locker.get(), 4096, 0, 4096, 0));
 
@@ -146,8 +141,8 @@ TEST_F(RestoreTest, FailedWriteKeepsTheCopy) {
   const std::wstring path = Infected();
   const std::string former = Pattern(3 * 4096 + 5, 'd');
   const std::wstring copy = dir.Write(L"prog.sql", former);
-  win::FileHandle locker(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
+  win::FileHandle locker(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(locker);
   ASSERT_TRUE(LockFile(locker.get(), 8192, 0, 4096, 0));
 
@@ -164,8 +159,8 @@ class SpecialFileTest : public testing::Test {
   void SetUp() override {
     if (!test::RunningUnderWine()) GTEST_SKIP() << "needs the Unix special files that the Wine harness links";
     // Wine reports no attributes for a device, but opens it.
-    ASSERT_TRUE(win::FileHandle(CreateFileW(L"T:\\special\\full\\prog.exe", GENERIC_WRITE, 0, nullptr,
-                                            OPEN_EXISTING, 0, nullptr)))
+    ASSERT_TRUE(win::FileHandle(
+        CreateFileW(L"T:\\special\\full\\prog.exe", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)))
         << "scripts/test.sh links it";
     ASSERT_TRUE(test::Exists(L"T:\\special\\short\\prog.sql")) << "scripts/test.sh links it";
   }
@@ -199,7 +194,8 @@ class ScanFileTest : public testing::Test {
 };
 
 TEST_F(ScanFileTest, CountsAndProgressTexts) {
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(engine::ScanFile(dir.Write(L"clean" + std::to_wstring(i) + L".txt", "x"), state, view));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_TRUE(engine::ScanFile(dir.Write(L"clean" + std::to_wstring(i) + L".txt", "x"), state, view));
   EXPECT_EQ(L"已扫描3个文件，未发现病毒", window.Text(1017));
   EXPECT_EQ(dir / L"clean2.txt", window.Text(1016));
 

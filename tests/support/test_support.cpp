@@ -34,7 +34,19 @@ std::wstring ExeDir() {
   return dir.substr(0, dir.find_last_of(L'\\') + 1);
 }
 
+std::wstring ProgramPath() { return ExeDir() + L"MarrowFinchKiller.exe"; }
+
 std::wstring FixturePath(const std::wstring& name) { return ExeDir() + L"fixtures\\" + name + L".exe"; }
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  unsigned x = seed * 2654435761u + 1;
+  for (char& c : bytes) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 16);
+  }
+  return bytes;
+}
 
 std::string ReadBytes(const std::wstring& path) {
   win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -160,6 +172,22 @@ std::wstring TempDir::CopyFixture(const std::wstring& fixture, const std::wstrin
   EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), full.c_str(), FALSE))
       << "copying a fixture failed, error " << GetLastError();
   return full;
+}
+
+testing::AssertionResult CentredOn(HWND window, const RECT& on) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  const LONG left = (on.left + on.right) / 2 - (rect.right - rect.left) / 2;
+  const LONG top = (on.top + on.bottom) / 2 - (rect.bottom - rect.top) / 2;
+  if (rect.left == left && rect.top == top) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "at (" << rect.left << ", " << rect.top << "), centred at (" << left << ", "
+                                     << top << ")";
+}
+
+RECT WorkArea() {
+  RECT area{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  return area;
 }
 
 bool PumpUntilSignalled(HANDLE handle, DWORD timeoutMs) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace test {
 
 // The program's window titles: tests find its windows by them.
@@ -19,11 +21,15 @@ bool RunningUnderWine();
 
 // Text as UTF-8: for messages, and for comparing with the narrow text of a protocol.
 std::string Utf8(const std::wstring& text);
+// Bytes that differ from one position to the next, different for each seed.
+std::string Pattern(size_t size, unsigned seed);
 // A mouse message's point, in client coordinates.
 inline LPARAM Point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ExeDir();
+// The built program beside the tests, MarrowFinchKiller.exe.
+std::wstring ProgramPath();
 // A fixture executable built beside the tests ("marker_exact" -> ...\fixtures\marker_exact.exe).
 std::wstring FixturePath(const std::wstring& name);
 
@@ -62,6 +68,11 @@ class TempDir {
  private:
   std::wstring path_;
 };
+
+// Whether the window stands centred on the rectangle, halves truncated, as the dialog
+// manager centres it; and the work area, where a window without owner is centred.
+testing::AssertionResult CentredOn(HWND window, const RECT& on);
+RECT WorkArea();
 
 // Dispatches this thread's messages until the handle is signalled or the time is up.
 // Returns true when the handle was signalled.

@@ -140,22 +140,6 @@ LOGFONTW DialogFont(HWND dialog) {
   return font;
 }
 
-testing::AssertionResult CentredOn(HWND window, const RECT& on) {
-  RECT rect{};
-  GetWindowRect(window, &rect);
-  const LONG left = (on.left + on.right) / 2 - (rect.right - rect.left) / 2;
-  const LONG top = (on.top + on.bottom) / 2 - (rect.bottom - rect.top) / 2;
-  if (rect.left == left && rect.top == top) return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "at (" << rect.left << ", " << rect.top << "), centred at (" << left << ", "
-                                     << top << ")";
-}
-
-RECT WorkArea() {
-  RECT area{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  return area;
-}
-
 void Click(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
 void PressKey(HWND window, UINT key) {

@@ -59,11 +59,6 @@ void ExpectControls(HWND dialog, const std::vector<ExpectedControl>& controls);
 // The font the dialog's controls are drawn with.
 LOGFONTW DialogFont(HWND dialog);
 
-// Whether the window stands centred on the rectangle, halves truncated, as the dialog
-// manager centres it; and the work area, where a window without owner is centred.
-testing::AssertionResult CentredOn(HWND window, const RECT& on);
-RECT WorkArea();
-
 // A button press: the button takes the focus and tells its dialog, as under the mouse.
 void Click(HWND dialog, int id);
 // A key as the keyboard gives it to the window that has the focus.

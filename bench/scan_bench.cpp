@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tests/e2e/program.h"
+#include "tests/support/test_support.h"
 #include "ui/scan_run.h"
 #include "win/handles.h"
 
@@ -177,12 +178,12 @@ double TimeProgram(const Options& o, std::wstring& summary) {
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
   run.Click(1008);
-  const HWND offer = run.WaitForWindow(e2e::kOfferTitle, 600000);
+  const HWND offer = run.WaitForWindow(test::kOfferTitle, 600000);
   QueryPerformanceCounter(&end);
   if (!offer) return -1;
   summary = run.Text(GetDlgItem(offer, 1019));
   e2e::ProgramRun::Click(GetDlgItem(offer, 2));
-  e2e::WaitFor([&] { return !IsWindow(offer); }, 10000);
+  test::PumpUntil([&] { return !IsWindow(offer); }, 10000);
   run.Close();
   run.WaitForExit(30000);
   return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);

@@ -5,7 +5,7 @@ MFK_BUILD="${MFK_BUILD:-$MFK_ROOT/build}"
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
-MFK_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth x11-apps x11-utils googletest fonts-wqy-microhei cmake make python3
+MFK_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth x11-apps x11-utils googletest fonts-wqy-microhei fonts-wine cmake make python3
   clang libclang-rt-14-dev python3-pefile)
 
 mfk_as_root() {
@@ -41,6 +41,11 @@ mfk_wine_env() {
   unset https_proxy HTTPS_PROXY HTTP_PROXY
 }
 
+# mfk_reg_multi_sz <string>...: the hex(7) data of a REG_MULTI_SZ value in a .reg file.
+mfk_reg_multi_sz() {
+  printf '%s\0' "$@" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//; s/,$/,00,00/'
+}
+
 # mfk_make_prefix <prefix> [<reg file with extra settings>]
 # A fresh prefix that can't reach the host: drive Z: (the whole Linux root) is removed
 # and the user folders that Wine links to the Linux home become plain folders.
@@ -52,12 +57,19 @@ mfk_make_prefix() {
     rm -rf "$prefix"
     "$WINE" wineboot -i >/dev/null 2>&1
     "$WINESERVER" -w
+    # Wine's own Marlett (the caption buttons' glyphs) and Tahoma (its default UI face):
+    # Debian's fonts-wine puts them where this Wine doesn't look.
+    cp /usr/share/wine/fonts/{marlett,tahoma,tahomabd}.ttf "$prefix/drive_c/windows/Fonts/"
     local reg="$prefix/drive_c/mfk-settings.reg"
     {
       printf 'Windows Registry Editor Version 5.00\r\n\r\n'
       # Chinese dialog text needs a CJK font behind the template's "宋体".
       printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
       printf '"宋体"="WenQuanYi Micro Hei"\r\n"SimSun"="WenQuanYi Micro Hei"\r\n"NSimSun"="WenQuanYi Micro Hei"\r\n\r\n'
+      # Captions are bold Tahoma, which has no Chinese glyphs; Wine links a bold face to
+      # others by its full name, and only to fonts named by a file it has.
+      printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+      printf '"Tahoma Bold"=hex(7):%s\r\n\r\n' "$(mfk_reg_multi_sz 'wqy-microhei.ttc,WenQuanYi Micro Hei')"
       # Without a window manager Wine draws the captions itself.
       printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n\r\n'
       printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'

@@ -16,7 +16,8 @@ import math
 import os
 import struct
 import sys
-import zlib
+
+import pngfile  # beside this script
 
 BAND = (222, 239, 255)
 BLUE = (48, 100, 165)
@@ -275,23 +276,14 @@ def write_bmp8(path, img):
 
 def write_png(path, rows, scale):
     """rows of (r, g, b) or ((r, g, b), alpha), enlarged `scale` times."""
-    height, width = len(rows), len(rows[0])
-    raw = bytearray()
+    out = bytearray()
     for row in rows:
         line = bytearray()
         for px in row:
             (r, g, b), a = px if len(px) == 2 else (px, 255)
             line += bytes((r, g, b, a)) * scale
-        for _ in range(scale):
-            raw += b'\x00' + line
-
-    def chunk(kind, data):
-        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xFFFFFFFF)
-
-    header = struct.pack('>IIBBBBB', width * scale, height * scale, 8, 6, 0, 0, 0)
-    with open(path, 'wb') as f:
-        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(bytes(raw))) +
-                chunk(b'IEND', b''))
+        out += line * scale
+    pngfile.write(path, len(rows[0]) * scale, len(rows) * scale, bytes(out), alpha=True)
 
 
 def main():

@@ -65,7 +65,7 @@ else
       sleep 0.1
     done
     sleep 2  # let it paint
-    xwd -root -silent >"$1.xwd" && python3 "$2/scripts/xwd2png.py" "$1.xwd" "$1" && rm -f "$1.xwd"
+    xwd -root -silent >"$1.xwd" && python3 "$2/scripts/pngfile.py" "$1.xwd" "$1" && rm -f "$1.xwd"
     "$WINESERVER" -k 2>/dev/null || true' run "$shot" "$MFK_ROOT"
   echo "== screenshot: $shot"
 fi

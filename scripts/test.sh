@@ -52,4 +52,8 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   ctest --output-on-failure -j"$(nproc)" "$@"' warmup "$@"
 status=$?
 set -e
+# The screen tests' screenshots (build/screenshots), as PNG files to look at.
+for bmp in "$MFK_BUILD"/screenshots/*.bmp; do
+  [ -e "$bmp" ] && python3 "$MFK_ROOT/scripts/pngfile.py" "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
 exit $status

@@ -15,12 +15,14 @@
 #include "tests/report/machine_id_key.h"
 #include "tests/report/report_expectations.h"
 #include "tests/support/http_recorder.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 #include "win/handles.h"
 
 namespace {
 
-constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
+using test::Process;
+
 constexpr test::RegistryView k32 = KEY_WOW64_32KEY;
 constexpr test::RegistryView k64 = KEY_WOW64_64KEY;
 const std::string kStoredId("\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB\xCC\xDD\xEE\xFF", 16);
@@ -32,88 +34,6 @@ constexpr DWORD kReportMs = 10000;
 // Closing is quick: no worker is waited for. A program that waited for a report in
 // flight would take up to the 5 s receive time-out.
 constexpr DWORD kPromptEndMs = 3000;
-
-std::wstring ProgramPath() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
-
-// One run of a program. Whatever still runs when the object goes is ended.
-class Program {
- public:
-  explicit Program(const std::wstring& exe, const std::wstring& arguments = L"") {
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    if (!arguments.empty()) commandLine += L" " + arguments;
-    // No standard handles: under ctest they are pipes, and ctest waits until every holder
-    // of them has ended. The environment is this process's, http_proxy included.
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                        &startup, &info)) {
-      ADD_FAILURE() << "could not start the program, error " << GetLastError();
-      return;
-    }
-    CloseHandle(info.hThread);
-    process_.reset(info.hProcess);
-    id_ = info.dwProcessId;
-  }
-  ~Program() {
-    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process_.get(), 99);
-      WaitForSingleObject(process_.get(), 10000);
-    }
-  }
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  bool started() const { return static_cast<bool>(process_); }
-
-  // The program's visible top-level window with that title, or null after the time-out
-  // (or when the program ended first).
-  HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs) const {
-    HWND found = nullptr;
-    test::PumpUntil(
-        [&] {
-          found = FindWindowOf(title);
-          return found != nullptr || WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT;
-        },
-        timeoutMs);
-    return found;
-  }
-
-  // True when the program ended within the time-out; its exit code then goes to exitCode.
-  bool WaitForEnd(DWORD timeoutMs, DWORD& exitCode) const {
-    if (!process_ || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
-    return GetExitCodeProcess(process_.get(), &exitCode) != FALSE;
-  }
-
- private:
-  struct Search {
-    DWORD processId;
-    const std::wstring* title;
-    HWND found;
-  };
-
-  HWND FindWindowOf(const std::wstring& title) const {
-    Search search{id_, &title, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-          auto* search = reinterpret_cast<Search*>(parameter);
-          DWORD owner = 0;
-          GetWindowThreadProcessId(window, &owner);
-          if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
-          wchar_t text[256] = {};
-          GetWindowTextW(window, text, 256);
-          if (*search->title != text) return TRUE;
-          search->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-  }
-
-  win::KernelHandle process_;
-  DWORD id_ = 0;
-};
 
 // "Morva" in the prefix's all-users application-data folder, as one test wants it:
 // missing, a folder or a plain file. Whatever was there is moved aside and put back.
@@ -159,7 +79,7 @@ class ProductFolder {
 // The query of every request, after checking that each one is a report as the program
 // sends it: a GET of the report path on the report host, with "Connection: Close".
 std::vector<std::string> ReportQueries(const std::vector<test::HttpRequest>& requests) {
-  const std::string prefix = "GET http://" + test::Ascii(hosts::kReportHost) + "/feed/feedkb.php?";
+  const std::string prefix = "GET http://" + test::Utf8(hosts::kReportHost) + "/feed/feedkb.php?";
   const std::string suffix = " HTTP/1.1";
   std::vector<std::string> queries;
   for (const test::HttpRequest& request : requests) {
@@ -168,7 +88,7 @@ std::vector<std::string> ReportQueries(const std::vector<test::HttpRequest>& req
     EXPECT_TRUE(line.size() > prefix.size() + suffix.size() &&
                 line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0)
         << line;
-    EXPECT_EQ(test::Ascii(hosts::kReportHost), request.Header("Host"));
+    EXPECT_EQ(test::Utf8(hosts::kReportHost), request.Header("Host"));
     EXPECT_EQ("Close", request.Header("Connection"));
     if (line.size() > prefix.size() + suffix.size())
       queries.push_back(line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
@@ -190,8 +110,13 @@ class ProgramTest : public testing::Test {
     ASSERT_TRUE(test::WriteMachineIdValue(k32, REG_BINARY, kStoredId));
   }
 
+  // The started program's main window, or null.
+  static HWND MainWindowOf(const Process& program) {
+    return program.started() ? program.WaitForWindow(test::kMainTitle, kStartMs) : nullptr;
+  }
+
   // Ends the program with a command as its dialog gets it and returns the exit code.
-  static DWORD CloseAndWait(const Program& program, HWND window, UINT message, WPARAM wParam) {
+  static DWORD CloseAndWait(const Process& program, HWND window, UINT message, WPARAM wParam) {
     EXPECT_TRUE(PostMessageW(window, message, wParam, 0));
     DWORD exitCode = 0xDEADBEEF;
     EXPECT_TRUE(program.WaitForEnd(10000, exitCode)) << "the program did not end";
@@ -210,9 +135,8 @@ TEST_F(ProgramTest, WithTheProductFolderOnlyTheStartupReportIsSent) {
   ASSERT_TRUE(test::WriteMachineIdValue(k32, REG_BINARY, kStoredId));
   ProductFolder folder(ProductFolder::State::kFolder);
 
-  Program program(ProgramPath());
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  Process program(test::ProgramPath());
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
   ASSERT_TRUE(recorder_.WaitForRequests(1, kReportMs));
@@ -229,9 +153,8 @@ TEST_F(ProgramTest, WithoutTheProductFolderBothReportsAreSent) {
   ASSERT_TRUE(test::DeleteMachineIdKey(k64));
   ProductFolder folder(ProductFolder::State::kMissing);
 
-  Program program(ProgramPath());
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  Process program(test::ProgramPath());
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
   // Each report has a worker of its own: they arrive in either order.
@@ -242,16 +165,15 @@ TEST_F(ProgramTest, WithoutTheProductFolderBothReportsAreSent) {
   ASSERT_TRUE(stored.valueExists);
   EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored.type);
   ASSERT_EQ(16u, stored.bytes.size());
-  const std::string id = test::Ascii(test::HexOf(stored.bytes));
+  const std::string id = test::Utf8(test::HexOf(stored.bytes));
   EXPECT_EQ((std::vector<std::string>{Query(id, 3), Query(id, 4)}), ReportQueries(recorder_.Requests()));
 }
 
 TEST_F(ProgramTest, APlainFileNamedMorvaCountsAsTheFolder) {
   ProductFolder folder(ProductFolder::State::kPlainFile);
 
-  Program program(ProgramPath());
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  Process program(test::ProgramPath());
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
   ASSERT_TRUE(recorder_.WaitForRequests(1, kReportMs));
@@ -264,9 +186,8 @@ TEST_F(ProgramTest, APlainFileNamedMorvaCountsAsTheFolder) {
 TEST_F(ProgramTest, ArgumentsChangeNothing) {
   ProductFolder folder(ProductFolder::State::kMissing);
 
-  Program program(ProgramPath(), L"/scan \"C:\\\" --quiet -1 /?");
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  Process program(test::ProgramPath(), L"/scan \"C:\\\" --quiet -1 /?");
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
 
   ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
@@ -281,7 +202,7 @@ TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
   ProductFolder folder(ProductFolder::State::kMissing);
   test::TempDir dir;
   const std::wstring exe = dir / L"MarrowFinchKiller.exe";
-  ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), exe.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(test::ProgramPath().c_str(), exe.c_str(), FALSE));
   // Wine's own user32 imports version.dll, so Wine loads a version.dll beside any window
   // program before the program's first instruction; Windows' user32 doesn't.
   std::vector<std::wstring> planted{L"wininet.dll"};
@@ -304,13 +225,13 @@ TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
     ASSERT_EQ(ERROR_SUCCESS,
               RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\MarrowFinchKiller.exe\\DllOverrides",
                               dll, REG_SZ, L"native,builtin", 30));
-  Program program(exe);
+  Process program(exe);
   ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  const HWND window = program.WaitForWindow(test::kMainTitle, kStartMs);
   ASSERT_NE(nullptr, window) << "no main window";
   ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
   EXPECT_EQ(2u, CloseAndWait(program, window, WM_SYSCOMMAND, SC_CLOSE));
-  for (const std::wstring& name : planted) EXPECT_FALSE(test::Exists(dir / (name + L".loaded"))) << test::Ascii(name);
+  for (const std::wstring& name : planted) EXPECT_FALSE(test::Exists(dir / (name + L".loaded"))) << test::Utf8(name);
 }
 
 // A report server that takes the requests and never answers.
@@ -322,9 +243,8 @@ class ProgramWithSilentServerTest : public ProgramTest {
 TEST_F(ProgramWithSilentServerTest, ClosingWhileReportsWaitForAnswersEndsAtOnce) {
   ProductFolder folder(ProductFolder::State::kMissing);
 
-  Program program(ProgramPath());
-  ASSERT_TRUE(program.started());
-  const HWND window = program.WaitForWindow(kMainTitle, kStartMs);
+  Process program(test::ProgramPath());
+  const HWND window = MainWindowOf(program);
   ASSERT_NE(nullptr, window) << "no main window";
   // Both reports are sent and wait for their answers when the user closes the dialog.
   ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
@@ -341,7 +261,7 @@ TEST_F(ProgramWithSilentServerTest, ClosingWhileReportsWaitForAnswersEndsAtOnce)
 TEST_F(ProgramTest, ADialogThatCannotOpenGivesExitCodeMinusOne) {
   ProductFolder folder(ProductFolder::State::kFolder);
 
-  Program program(test::ExeDir() + L"program_without_dialogs.exe");
+  Process program(test::ExeDir() + L"program_without_dialogs.exe");
   ASSERT_TRUE(program.started());
   DWORD exitCode = 0;
   ASSERT_TRUE(program.WaitForEnd(kStartMs, exitCode));

@@ -14,8 +14,6 @@ namespace {
 constexpr WORD kEnglishUs = 0x0409;
 constexpr WORD kChinesePrc = 0x0804;
 
-std::wstring ProgramPath() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
-
 std::wstring NameOf(LPCWSTR name) {
   return IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(name)) : std::wstring(name);
 }
@@ -24,7 +22,7 @@ std::wstring NameOf(LPCWSTR name) {
 class ProgramResourcesTest : public testing::Test {
  protected:
   void SetUp() override {
-    module_ = LoadLibraryExW(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    module_ = LoadLibraryExW(test::ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module_) << "error " << GetLastError();
   }
   void TearDown() override {
@@ -67,8 +65,6 @@ class ProgramResourcesTest : public testing::Test {
 
   HMODULE module_ = nullptr;
 };
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 // A version-resource node's children with their keys, in order. Each node: length, value
 // length, type (1 text, 0 binary), NUL-terminated key, padding to 4 bytes, value,
@@ -126,7 +122,7 @@ TEST_F(ProgramResourcesTest, VersionBlockIsOneChineseResourceWithItsFixedPart) {
 }
 
 TEST_F(ProgramResourcesTest, VersionStringsAsTabledInOneNeutralUtf16Table) {
-  const std::wstring path = ProgramPath();
+  const std::wstring path = test::ProgramPath();
   DWORD handle = 0;
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
   ASSERT_GT(size, 0u);
@@ -143,8 +139,9 @@ TEST_F(ProgramResourcesTest, VersionStringsAsTabledInOneNeutralUtf16Table) {
     wchar_t* value = nullptr;
     UINT chars = 0;
     const std::wstring query = L"\\StringFileInfo\\000004B0\\" + key;
-    ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &chars)) << Narrow(key);
-    EXPECT_EQ(expected, std::wstring(value, wcsnlen(value, chars))) << Narrow(key);
+    ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &chars))
+        << test::Utf8(key);
+    EXPECT_EQ(expected, std::wstring(value, wcsnlen(value, chars))) << test::Utf8(key);
   }
 
   // Nothing else: one string table, holding exactly these entries.
@@ -208,7 +205,7 @@ TEST_F(ProgramResourcesTest, ManifestAsksForAdministratorAndCommonControls6) {
 // The system accepts the manifest and, under it, takes comctl32.dll from the version 6
 // Common-Controls assembly of this architecture.
 TEST_F(ProgramResourcesTest, ManifestBindsComctl32ToTheVersion6Assembly) {
-  const std::wstring path = ProgramPath();
+  const std::wstring path = test::ProgramPath();
   ACTCTXW context = {};
   context.cbSize = sizeof context;
   context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
@@ -241,9 +238,9 @@ TEST_F(ProgramResourcesTest, ManifestBindsComctl32ToTheVersion6Assembly) {
 
   ASSERT_TRUE(redirected) << "comctl32.dll is not redirected: error " << GetLastError();
   // Microsoft.Windows.Common-Controls,processorArchitecture="amd64",...,version="6.0.x.y"
-  EXPECT_EQ(0u, identity.find(L"Microsoft.Windows.Common-Controls,")) << Narrow(identity);
-  EXPECT_NE(std::wstring::npos, identity.find(L"processorArchitecture=\"amd64\"")) << Narrow(identity);
-  EXPECT_NE(std::wstring::npos, identity.find(L"version=\"6.")) << Narrow(identity);
+  EXPECT_EQ(0u, identity.find(L"Microsoft.Windows.Common-Controls,")) << test::Utf8(identity);
+  EXPECT_NE(std::wstring::npos, identity.find(L"processorArchitecture=\"amd64\"")) << test::Utf8(identity);
+  EXPECT_NE(std::wstring::npos, identity.find(L"version=\"6.")) << test::Utf8(identity);
 }
 
 TEST_F(ProgramResourcesTest, OneIconGroupWithThreeTrueColourImages) {

@@ -4,7 +4,7 @@
 
 #include "controls/font_pool.h"
 #include "tests/controls/failing_new.h"
-#include "tests/controls/pixels.h"
+#include "tests/support/pixels.h"
 #include "tests/controls/test_dialog.h"
 #include "win/handles.h"
 
@@ -56,27 +56,20 @@ void ExpectSurface(const Image& image, const Artwork& art) {
   ASSERT_EQ(116, logo.width());
   ASSERT_EQ(27, logo.height());
 
-  int wrong = 0;
-  for (int y = 0; y < h && wrong < 10; ++y) {
-    for (int x = 0; x < w && wrong < 10; ++x) {
+  test::PixelCheck check(image, {iconRect, titleRect});
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
       const POINT p = {x, y};
-      const COLORREF c = image.At(x, y);
-      COLORREF expected;
-      if (y == 40 || y == h - 40) {
-        expected = RGB(0, 0, 0);  // the separators
-      } else if (y < 40) {
-        if (PtInRect(&iconRect, p) || PtInRect(&titleRect, p)) continue;
-        expected = kBandColour;
-      } else if (y > h - 40) {
-        expected = PtInRect(&logoRect, p) ? logo.At(x - logoRect.left, y - logoRect.top) : kBandColour;
-      } else {
-        expected = face;
-      }
-      if (c != expected) {
-        ++wrong;
-        ADD_FAILURE() << "pixel (" << x << ", " << y << ") of " << w << " x " << h << " is " << test::Hex(c)
-                      << ", expected " << test::Hex(expected);
-      }
+      if (y == 40 || y == h - 40)
+        check.Expect(x, y, RGB(0, 0, 0), "separator");
+      else if (y < 40)
+        check.Expect(x, y, kBandColour, "top band");
+      else if (PtInRect(&logoRect, p))
+        check.Expect(x, y, logo.At(x - logoRect.left, y - logoRect.top), "logo");
+      else if (y > h - 40)
+        check.Expect(x, y, kBandColour, "bottom band");
+      else
+        check.Expect(x, y, face, "body");
     }
   }
 }

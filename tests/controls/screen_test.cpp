@@ -8,7 +8,7 @@
 #include "controls/font_pool.h"
 #include "controls/simple_link.h"
 #include "tests/controls/failing_new.h"
-#include "tests/controls/pixels.h"
+#include "tests/support/pixels.h"
 #include "tests/controls/test_dialog.h"
 #include "tests/support/test_support.h"
 
@@ -18,46 +18,21 @@ using controls::kBandColour;
 using test::Image;
 using test::TestDialog;
 
+using test::BlueIn;
+using test::ChildRect;
+using test::RedIn;
+
 constexpr int kLeft = 60;
 constexpr int kTop = 60;
-
-// A child's rectangle in the dialog's client coordinates.
-RECT ChildRect(HWND dialog, HWND child) {
-  RECT rect;
-  GetWindowRect(child, &rect);
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
-}
-
-POINT ScreenCentre(HWND window) {
-  RECT rect;
-  GetWindowRect(window, &rect);
-  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-}
-
-void SaveScreenshot(const Image& image, const wchar_t* name) {
-  const std::wstring folder = test::ExeDir() + L"..\\screenshots\\";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  EXPECT_TRUE(image.SaveBmp(folder + name));
-}
-
-// Pixels of the rectangle in the link's text colours.
-int Blue(const Image& image, const RECT& rect) { return image.Count(rect, test::IsLinkBlue); }
-int Red(const Image& image, const RECT& rect) { return image.Count(rect, test::IsLinkRed); }
-
-bool Visible(const TestDialog& dialog) {
-  POINT probe = ScreenCentre(dialog.hwnd());
-  return GetAncestor(WindowFromPoint(probe), GA_ROOT) == dialog.hwnd();
-}
 
 TEST(ScreenTest, TheDialogAsTheUserSeesIt) {
   TestDialog dialog;
   ASSERT_NE(nullptr, dialog.hwnd());
   dialog.ShowAt(kLeft, kTop);
-  SetCursorPos(0, 0);  // out of the way: no link under the pointer
-  ASSERT_TRUE(Visible(dialog));
+  test::MovePointer({0, 0});  // out of the way: no link under the pointer
+  ASSERT_TRUE(test::Uncovered(dialog.hwnd()));
   const Image image = test::CaptureWindow(dialog.hwnd());
-  SaveScreenshot(test::CaptureWindow(dialog.hwnd(), true), L"controls_dialog.bmp");
+  EXPECT_TRUE(test::SaveScreenshot(test::CaptureWindow(dialog.hwnd(), true), L"controls_dialog"));
   ASSERT_FALSE(dialog.eraseResults.empty()) << "the surface was painted";
   for (const LRESULT result : dialog.eraseResults) EXPECT_EQ(1, result);
 
@@ -65,53 +40,37 @@ TEST(ScreenTest, TheDialogAsTheUserSeesIt) {
   const int h = image.height();
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   // Pixels that no visible control covers.
-  std::vector<RECT> controls;
-  for (HWND child = GetWindow(dialog.hwnd(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-    if (IsWindowVisible(child)) controls.push_back(ChildRect(dialog.hwnd(), child));
-  auto free = [&](int x, int y) {
-    const POINT p = {x, y};
-    for (const RECT& rect : controls)
-      if (PtInRect(&rect, p)) return false;
-    return true;
-  };
-
-  int wrong = 0;
-  auto expect = [&](int x, int y, COLORREF expected, const char* what) {
-    if (wrong >= 10 || !free(x, y) || image.At(x, y) == expected) return;
-    ++wrong;
-    ADD_FAILURE() << what << " at (" << x << ", " << y << ") is " << test::Hex(image.At(x, y)) << ", expected "
-                  << test::Hex(expected);
-  };
+  test::PixelCheck check(image, test::VisibleChildRects(dialog.hwnd()));
   for (int x = 0; x < w; ++x) {
-    expect(x, 40, RGB(0, 0, 0), "top separator");
-    expect(x, h - 40, RGB(0, 0, 0), "bottom separator");
+    check.Expect(x, 40, RGB(0, 0, 0), "top separator");
+    check.Expect(x, h - 40, RGB(0, 0, 0), "bottom separator");
   }
   for (int y = 0; y < 40; ++y) {
-    for (int x = w - 50; x < w; ++x) expect(x, y, kBandColour, "top band");
-    for (int x = 0; x < 10; ++x) expect(x, y, kBandColour, "top band");
+    for (int x = w - 50; x < w; ++x) check.Expect(x, y, kBandColour, "top band");
+    for (int x = 0; x < 10; ++x) check.Expect(x, y, kBandColour, "top band");
   }
   for (int y = h - 39; y < h; ++y) {
-    for (int x = w - 150; x < w - 120; ++x) expect(x, y, kBandColour, "bottom band");
-    for (int x = w - 4; x < w; ++x) expect(x, y, kBandColour, "bottom band");
+    for (int x = w - 150; x < w - 120; ++x) check.Expect(x, y, kBandColour, "bottom band");
+    for (int x = w - 4; x < w; ++x) check.Expect(x, y, kBandColour, "bottom band");
   }
   const Image logo = test::ImageOfBitmap(dialog.logo);
   for (int y = 0; y < 27; ++y)
-    for (int x = 0; x < 116; ++x) expect(w - 120 + x, h - 33 + y, logo.At(x, y), "logo");
+    for (int x = 0; x < 116; ++x) check.Expect(w - 120 + x, h - 33 + y, logo.At(x, y), "logo");
   for (int y = 41; y < h - 40; ++y)
-    for (int x = 0; x < w; x += 7) expect(x, y, face, "body");
+    for (int x = 0; x < w; x += 7) check.Expect(x, y, face, "body");
   EXPECT_GT(image.Count({50, 0, w - 50, 40}, [](COLORREF c) { return c == RGB(0, 0, 0); }), 20) << "title";
 
   // The links: blue text on their own ground, the band colour for the two in the band.
   for (const int id : {test::kTopicLink, test::kSiteLink, test::kCommunityLink}) {
-    const RECT rect = ChildRect(dialog.hwnd(), dialog.Item(id));
-    EXPECT_GT(Blue(image, rect), 15) << "link " << id;
-    EXPECT_EQ(0, Red(image, rect)) << "link " << id;
+    const RECT rect = ChildRect(dialog.hwnd(), id);
+    EXPECT_GT(BlueIn(image, rect), 15) << "link " << id;
+    EXPECT_EQ(0, RedIn(image, rect)) << "link " << id;
     const COLORREF ground = id == test::kTopicLink ? face : kBandColour;
     EXPECT_GT(image.Count(rect, [&](COLORREF c) { return c == ground; }),
               (rect.right - rect.left) * (rect.bottom - rect.top) / 2)
         << "link " << id;
   }
-  const RECT site = ChildRect(dialog.hwnd(), dialog.Item(test::kSiteLink));
+  const RECT site = ChildRect(dialog.hwnd(), test::kSiteLink);
   EXPECT_EQ(0, image.Count(site, [&](COLORREF c) { return c == face; })) << "no face colour in the band";
 }
 
@@ -122,77 +81,70 @@ TEST(ScreenTest, TheLinkTurnsRedUnderThePointerAndBlueWhenItLeaves) {
   const HWND window = dialog.Item(test::kTopicLink);
   controls::CSimpleLink& link = dialog.Link(test::kTopicLink);
   const RECT rect = ChildRect(dialog.hwnd(), window);
-  ASSERT_TRUE(Visible(dialog));
+  ASSERT_TRUE(test::Uncovered(dialog.hwnd()));
 
-  const POINT over = ScreenCentre(window);
-  SetCursorPos(over.x, over.y);
+  const POINT over = test::ScreenCentre(window);
+  test::MovePointer(over);
   // The pointer's arrival, as the window system reports it.
   POINT client = over;
   ScreenToClient(window, &client);
   SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(client.x, client.y));
   ASSERT_TRUE(link.m_bHover) << "leave-tracking granted";
   Image hover = test::CaptureWindow(dialog.hwnd());
-  EXPECT_GT(Red(hover, rect), 15);
-  EXPECT_EQ(0, Blue(hover, rect));
-  SaveScreenshot(test::CaptureWindow(dialog.hwnd(), true), L"controls_dialog_hover.bmp");
+  EXPECT_GT(RedIn(hover, rect), 15);
+  EXPECT_EQ(0, BlueIn(hover, rect));
+  EXPECT_TRUE(test::SaveScreenshot(test::CaptureWindow(dialog.hwnd(), true), L"controls_dialog_hover"));
   // The other links stay blue.
-  EXPECT_GT(Blue(hover, ChildRect(dialog.hwnd(), dialog.Item(test::kSiteLink))), 15);
+  EXPECT_GT(BlueIn(hover, ChildRect(dialog.hwnd(), test::kSiteLink)), 15);
 
   // Off the link: the tracking reports the leave.
-  SetCursorPos(over.x, over.y + 200);
-  ASSERT_TRUE(test::PumpUntil([&] { return !link.m_bHover; }, 3000)) << "no WM_MOUSELEAVE";
+  test::MovePointer({over.x, over.y + 200});
+  ASSERT_TRUE(test::PumpUntil([&] { return !link.m_bHover; }, 10000)) << "no WM_MOUSELEAVE";
   Image left = test::CaptureWindow(dialog.hwnd());
-  EXPECT_GT(Blue(left, rect), 15);
-  EXPECT_EQ(0, Red(left, rect));
+  EXPECT_GT(BlueIn(left, rect), 15);
+  EXPECT_EQ(0, RedIn(left, rect));
 }
 
 // Real button presses through the window system, with the pointer moved between them.
-void Button(DWORD flags) {
-  INPUT input = {};
-  input.type = INPUT_MOUSE;
-  input.mi.dwFlags = flags;
-  SendInput(1, &input, sizeof input);
-}
-
 TEST(ScreenTest, RealClicksPressOnTheLinkOrReleaseOnIt) {
   TestDialog dialog;
   ASSERT_NE(nullptr, dialog.hwnd());
   dialog.ShowAt(kLeft, kTop);
-  ASSERT_TRUE(Visible(dialog));
-  const POINT link = ScreenCentre(dialog.Item(test::kSiteLink));
+  ASSERT_TRUE(test::Uncovered(dialog.hwnd()));
+  const POINT link = test::ScreenCentre(dialog.Item(test::kSiteLink));
   POINT background = {0, 20};
   ClientToScreen(dialog.hwnd(), &background);
   background.x += 300;
 
   // Pressed on the link, dragged onto the dialog, released there.
-  SetCursorPos(link.x, link.y);
-  Button(MOUSEEVENTF_LEFTDOWN);
-  ASSERT_TRUE(test::PumpUntil([&] { return GetCapture() == dialog.Item(test::kSiteLink); }, 3000));
-  SetCursorPos(background.x, background.y);
-  Button(MOUSEEVENTF_LEFTUP);
-  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.commands.empty(); }, 3000));
+  test::MovePointer(link);
+  test::Button(MOUSEEVENTF_LEFTDOWN);
+  ASSERT_TRUE(test::PumpUntil([&] { return GetCapture() == dialog.Item(test::kSiteLink); }, 10000));
+  test::MovePointer(background);
+  test::Button(MOUSEEVENTF_LEFTUP);
+  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.commands.empty(); }, 10000));
   EXPECT_EQ(static_cast<WPARAM>(test::kSiteLink), dialog.commands[0].wParam);
   EXPECT_EQ(0, dialog.commands[0].lParam);
 
   // Pressed on the dialog's band, moved onto the link, released there.
   dialog.commands.clear();
-  Button(MOUSEEVENTF_LEFTDOWN);
-  ASSERT_TRUE(test::PumpUntil([] { return GetKeyState(VK_LBUTTON) < 0; }, 3000)) << "the press arrived";
+  test::Button(MOUSEEVENTF_LEFTDOWN);
+  ASSERT_TRUE(test::PumpUntil([] { return GetKeyState(VK_LBUTTON) < 0; }, 10000)) << "the press arrived";
   EXPECT_NE(dialog.Item(test::kSiteLink), GetCapture());
-  SetCursorPos(link.x, link.y);
-  Button(MOUSEEVENTF_LEFTUP);
-  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.commands.empty(); }, 3000));
+  test::MovePointer(link);
+  test::Button(MOUSEEVENTF_LEFTUP);
+  ASSERT_TRUE(test::PumpUntil([&] { return !dialog.commands.empty(); }, 10000));
   EXPECT_EQ(static_cast<WPARAM>(test::kSiteLink), dialog.commands[0].wParam);
   EXPECT_EQ(1u, dialog.commands.size());
-  SetCursorPos(0, 0);
+  test::MovePointer({0, 0});
 }
 
 TEST(ScreenTest, BackgroundColourTextCutAndEmptyText) {
   TestDialog dialog;
   ASSERT_NE(nullptr, dialog.hwnd());
   dialog.ShowAt(kLeft, kTop);
-  SetCursorPos(0, 0);
-  ASSERT_TRUE(Visible(dialog));
+  test::MovePointer({0, 0});
+  ASSERT_TRUE(test::Uncovered(dialog.hwnd()));
   const HWND window = dialog.Item(test::kTopicLink);
   controls::CSimpleLink& link = dialog.Link(test::kTopicLink);
   RECT rect = ChildRect(dialog.hwnd(), window);
@@ -220,14 +172,14 @@ TEST(ScreenTest, BackgroundColourTextCutAndEmptyText) {
   EXPECT_LE(ink.bottom, rect.top + 16) << "one line only";
   EXPECT_GE(ink.right, rect.right - 3) << "the text runs to the right edge";
   const RECT beyond = {rect.right, rect.top, rect.right + 20, rect.bottom};
-  EXPECT_EQ(0, Blue(image, beyond));
+  EXPECT_EQ(0, BlueIn(image, beyond));
 
   // An empty text: the ground only.
   SetWindowTextW(window, L"");
   image = test::CaptureWindow(dialog.hwnd());
   EXPECT_EQ((rect.right - rect.left) * (rect.bottom - rect.top),
             image.Count(rect, [&](COLORREF c) { return c == yellow; }));
-  EXPECT_EQ(0, Blue(image, rect));
+  EXPECT_EQ(0, BlueIn(image, rect));
 }
 
 TEST(ScreenTest, WithoutTheFontPoolLinksAndTitleUseTheContextsFont) {
@@ -235,12 +187,12 @@ TEST(ScreenTest, WithoutTheFontPoolLinksAndTitleUseTheContextsFont) {
   TestDialog dialog;
   ASSERT_NE(nullptr, dialog.hwnd());
   dialog.ShowAt(kLeft, kTop);
-  SetCursorPos(0, 0);
-  ASSERT_TRUE(Visible(dialog));
+  test::MovePointer({0, 0});
+  ASSERT_TRUE(test::Uncovered(dialog.hwnd()));
   const Image image = test::CaptureWindow(dialog.hwnd());
   ASSERT_EQ(nullptr, controls::MvFontPool::Instance());
   for (const int id : {test::kTopicLink, test::kSiteLink, test::kCommunityLink})
-    EXPECT_GT(Blue(image, ChildRect(dialog.hwnd(), dialog.Item(id))), 15) << "link " << id;
+    EXPECT_GT(BlueIn(image, ChildRect(dialog.hwnd(), id)), 15) << "link " << id;
   EXPECT_GT(image.Count({50, 0, image.width() - 50, 40}, [](COLORREF c) { return c == RGB(0, 0, 0); }), 20);
 }
 

@@ -5,13 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "controls/dialog_surface.h"
-#include "tests/controls/pixels.h"
+#include "tests/support/pixels.h"
 #include "tests/controls/test_dialog.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using controls::CSimpleLink;
+using test::Point;
 using test::TestDialog;
 
 // Counts the style changes that reach a control, seen before any link takes it over.
@@ -20,8 +21,6 @@ LRESULT CALLBACK CountStyleChanges(HWND window, UINT message, WPARAM wParam, LPA
   if (message == WM_STYLECHANGED && wParam == static_cast<WPARAM>(GWL_STYLE)) ++*reinterpret_cast<int*>(counter);
   return DefSubclassProc(window, message, wParam, lParam);
 }
-
-LPARAM Point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
 TEST(SimpleLinkTest, AttachingAddsTheNotifyStyleOnlyWhenItIsMissing) {
   TestDialog dialog(false);

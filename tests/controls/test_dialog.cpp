@@ -5,7 +5,7 @@
 #include <string>
 
 #include "controls/dialog_surface.h"
-#include "tests/controls/pixels.h"
+#include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
 
 namespace test {
@@ -114,7 +114,7 @@ void TestDialog::ShowAt(int x, int y) {
   SetForegroundWindow(window_);
   UpdateWindow(window_);
   // Activation and the frame come through the queue.
-  PumpUntil([this] { return GetForegroundWindow() == window_ && !eraseResults.empty(); }, 3000);
+  PumpUntil([this] { return GetForegroundWindow() == window_ && !eraseResults.empty(); }, 10000);
 }
 
 INT_PTR CALLBACK TestDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "controls/simple_link.h"
-#include "tests/controls/pixels.h"
+#include "tests/support/pixels.h"
 
 namespace test {
 

@@ -17,6 +17,7 @@
 #include "tests/e2e/infection.h"
 #include "tests/e2e/program.h"
 #include "tests/e2e/snapshot.h"
+#include "tests/report/report_expectations.h"
 #include "tests/support/test_support.h"
 #include "win/handles.h"
 
@@ -37,20 +38,12 @@ struct Scenario {
 Scenario gScenario;
 
 std::wstring Fixtures() { return test::ExeDir() + L"fixtures\\"; }
-std::wstring Program() { return test::ExeDir() + L"MarrowFinchKiller.exe"; }
-
-std::string Narrow(const std::wstring& text) {
-  std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), 0);
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
-  out.pop_back();
-  return out;
-}
 
 void ExpectChange(const std::wstring& path) { gScenario.expectedFileChanges.push_back(e2e::Upper(path)); }
 
 void ExpectInfectionHandled(const e2e::Infection& infection) {
   for (const e2e::Trace& t : infection.traces) {
-    SCOPED_TRACE(Narrow(t.path));
+    SCOPED_TRACE(test::Utf8(t.path));
     switch (t.outcome) {
       case Outcome::kRestored: {
         const std::string now = test::ReadBytes(t.path);
@@ -80,7 +73,7 @@ void ExpectInfectionHandled(const e2e::Infection& infection) {
 // start, optionally presses stop once the walk is under way, and answers the offer with
 // "取消". Returns the offer's summary; the program is left open in `run`.
 std::wstring ScanOnce(ProgramRun& run, const std::wstring& path, bool stop) {
-  EXPECT_TRUE(run.Start(Program())) << "the main window appears";
+  EXPECT_TRUE(run.Start(test::ProgramPath())) << "the main window appears";
   ++gScenario.starts;
   if (!run.main()) return {};
   if (!path.empty()) {
@@ -89,17 +82,17 @@ std::wstring ScanOnce(ProgramRun& run, const std::wstring& path, bool stop) {
   }
   run.Click(1008);
   if (stop) {
-    EXPECT_TRUE(e2e::WaitFor([&] { return run.PromptText() == L"正在扫描..."; }, kRunTimeoutMs));
+    EXPECT_TRUE(test::PumpUntil([&] { return run.PromptText() == L"正在扫描..."; }, kRunTimeoutMs));
     EXPECT_EQ(L"停止查杀", run.Text(1008));
     run.Click(1008);
   }
-  const HWND offer = run.WaitForWindow(e2e::kOfferTitle, kRunTimeoutMs);
+  const HWND offer = run.WaitForWindow(test::kOfferTitle, kRunTimeoutMs);
   EXPECT_TRUE(offer) << "the offer appears";
   if (!offer) return {};
   const std::wstring summary = run.Text(GetDlgItem(offer, 1019));
   ProgramRun::Click(GetDlgItem(offer, 2));  // 取消
-  EXPECT_TRUE(e2e::WaitFor([&] { return !IsWindow(offer); }, 10000));
-  EXPECT_TRUE(e2e::WaitFor([&] { return run.Text(1008) == L"开始查杀"; }, 10000));
+  EXPECT_TRUE(test::PumpUntil([&] { return !IsWindow(offer); }, 10000));
+  EXPECT_TRUE(test::PumpUntil([&] { return run.Text(1008) == L"开始查杀"; }, 10000));
   EXPECT_EQ(L"选择扫描目录：", run.PromptText());
   EXPECT_TRUE(run.Visible(1014));
   EXPECT_FALSE(run.Visible(1016));
@@ -136,23 +129,23 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
 
   e2e::Infection infection;
   std::wstring error;
-  ASSERT_TRUE(e2e::SimulateFullInfection(Fixtures(), infection, error)) << Narrow(error);
+  ASSERT_TRUE(e2e::SimulateFullInfection(Fixtures(), infection, error)) << test::Utf8(error);
   ExpectChange(infection.typeLibFile);
 
   ProgramRun run;
-  ASSERT_TRUE(run.Start(Program()));
+  ASSERT_TRUE(run.Start(test::ProgramPath()));
   ++gScenario.starts;
   EXPECT_EQ(L"默认扫描所有磁盘", run.Text(1014));
   EXPECT_EQ(L"请选择扫描目录：", run.PromptText());
   EXPECT_EQ(L"开始查杀", run.Text(1008));
   EXPECT_FALSE(run.Visible(1016));
   run.Click(1008);
-  const HWND offer = run.WaitForWindow(e2e::kOfferTitle, kRunTimeoutMs);
+  const HWND offer = run.WaitForWindow(test::kOfferTitle, kRunTimeoutMs);
   ASSERT_TRUE(offer);
   const int found = infection.InfectedFoundByWalk(), restored = infection.RestoredByWalk();
   EXPECT_EQ(L"扫描完成，" + Counts(found, restored), run.Text(GetDlgItem(offer, 1019)));
   ProgramRun::Click(GetDlgItem(offer, 2));
-  EXPECT_TRUE(e2e::WaitFor([&] { return run.Text(1008) == L"开始查杀"; }, 10000));
+  EXPECT_TRUE(test::PumpUntil([&] { return run.Text(1008) == L"开始查杀"; }, 10000));
   EXPECT_EQ(L"选择扫描目录：", run.PromptText());
   EXPECT_EQ(L"默认扫描所有磁盘", run.Text(1014));
   const std::wstring progress = run.Text(1017);
@@ -173,13 +166,10 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
   EXPECT_LE(scanned, left + deletedByWalk + copies);
 
   ExpectInfectionHandled(infection);
-  for (PROCESS_INFORMATION& pi : infection.processes) {
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 10000)) << "the running copy was ended";
+  for (const auto& process : infection.processes) {
     DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_TRUE(process->WaitForEnd(10000, code)) << "the running copy was ended";
     EXPECT_EQ(0u, code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
   }
   for (const std::wstring& dir : infection.keptDirs) {
     const DWORD attributes = GetFileAttributesW(dir.c_str());
@@ -208,7 +198,7 @@ TEST(EndToEnd, ChosenDirectoryRunTouchesOnlyThatDirectory) {
   e2e::Infection infection;
   std::wstring error;
   ASSERT_TRUE(e2e::SimulateDirectoryInfection(Fixtures(), dir, L"C:\\users\\Public\\outside.exe", infection, error))
-      << Narrow(error);
+      << test::Utf8(error);
 
   ProgramRun run;
   const std::wstring summary = ScanOnce(run, dir, false);
@@ -277,11 +267,11 @@ TEST(EndToEnd, LinkRaceChangesNoVictim) {
 
   const std::wstring signals = L"T:\\e2e\\";
   ASSERT_TRUE(test::WriteBytes(signals + L"race-go", ""));
-  ASSERT_TRUE(e2e::WaitFor([&] { return test::Exists(signals + L"race-running"); }, 30000)) << "the racer runs";
+  ASSERT_TRUE(test::PumpUntil([&] { return test::Exists(signals + L"race-running"); }, 30000)) << "the racer runs";
   ProgramRun run;
   const std::wstring summary = ScanOnce(run, race, false);
   ASSERT_TRUE(test::WriteBytes(signals + L"race-stop", ""));
-  ASSERT_TRUE(e2e::WaitFor([&] { return test::Exists(signals + L"race-stopped"); }, 30000)) << "the racer stops";
+  ASSERT_TRUE(test::PumpUntil([&] { return test::Exists(signals + L"race-stopped"); }, 30000)) << "the racer stops";
   CloseAndExpectExitCode2(run);
 
   int victimsChanged = 0, restored = 0, left = 0, other = 0;
@@ -307,7 +297,7 @@ TEST(EndToEnd, LinkRaceChangesNoVictim) {
   EXPECT_EQ(0, victimsChanged);
   EXPECT_EQ(0, other) << "every infected file restored or left with its copy";
   EXPECT_GT(restored, 0);
-  EXPECT_EQ(0u, summary.find(L"扫描完成，")) << Narrow(summary);
+  EXPECT_EQ(0u, summary.find(L"扫描完成，")) << test::Utf8(summary);
 }
 
 TEST(EndToEnd, EveryStartSentItsReports) {
@@ -318,30 +308,30 @@ TEST(EndToEnd, EveryStartSentItsReports) {
   // No folder "Morva" in the fresh prefix: every start sends action 3 and action 4.
   const size_t expected = 2 * static_cast<size_t>(gScenario.starts);
   std::vector<std::string> lines;
-  e2e::WaitFor([&] {
-    lines.clear();
-    const std::string text = test::ReadBytes(path);
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-      lines.push_back(text.substr(at, end - at));
-    return lines.size() >= expected;
-  }, 30000);
+  test::PumpUntil(
+      [&] {
+        lines.clear();
+        const std::string text = test::ReadBytes(path);
+        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+          lines.push_back(text.substr(at, end - at));
+        return lines.size() >= expected;
+      },
+      30000);
   ASSERT_EQ(expected, lines.size());
   std::string id;
   int starts = 0, missing = 0;
-  const std::string head = "GET http://feed.morva.example/feed/feedkb.php?m=";
-  for (std::string line : lines) {
-    SCOPED_TRACE(line);
-    // Wine's WinINet spells out the default port in the request line it sends to a proxy.
-    const std::string port = "http://feed.morva.example:80/";
-    if (line.compare(4, port.size(), port) == 0) line.erase(4 + port.size() - 4, 3);
+  const std::string head = "GET http://" + test::Utf8(hosts::kReportHost) + "/feed/feedkb.php?m=";
+  for (const std::string& logged : lines) {
+    SCOPED_TRACE(logged);
+    const std::string line = test::WithoutDefaultPort(logged);
     ASSERT_EQ(0u, line.compare(0, head.size(), head));
     const std::string m = line.substr(head.size(), 32);
     if (id.empty()) id = m;
     EXPECT_EQ(id, m) << "one machine, one identifier";
     EXPECT_EQ(std::string::npos, m.find_first_not_of("0123456789ABCDEF"));
     const std::string rest = line.substr(head.size() + 32);
-    starts += rest.compare(0, 9, "&c=6&a=3 ") == 0;
-    missing += rest.compare(0, 9, "&c=6&a=4 ") == 0;
+    starts += rest.compare(0, 9, "&c=6&a=3|") == 0;
+    missing += rest.compare(0, 9, "&c=6&a=4|") == 0;
     EXPECT_NE(std::string::npos, line.find("|Connection: Close")) << "asks the server to close";
   }
   EXPECT_EQ(gScenario.starts, starts);
@@ -356,7 +346,7 @@ TEST(EndToEnd, NothingElseChanged) {
       e2e::Upper(L"C:\\users\\root\\AppData\\Local\\Microsoft\\Windows\\INetCookies\\"));
   const std::vector<std::wstring> fileChanges =
       e2e::Differences(gScenario.filesBefore, e2e::SnapshotFiles(L"C:"), gScenario.expectedFileChanges);
-  for (const std::wstring& change : fileChanges) ADD_FAILURE() << Narrow(change);
+  for (const std::wstring& change : fileChanges) ADD_FAILURE() << test::Utf8(change);
 
   const std::vector<std::wstring> expectedKeys = {
       // the simulated type-library key (the tool leaves it in place), in both views
@@ -365,7 +355,8 @@ TEST(EndToEnd, NothingElseChanged) {
       e2e::Upper(L"HKLM32\\SOFTWARE\\CLASSES\\TYPELIB\\{97EFC6B7-C73A-423E-8458-82C589CA7E3B}"),
       e2e::Upper(L"HKLM\\SOFTWARE\\CLASSES\\WOW6432NODE\\TYPELIB\\{97EFC6B7-C73A-423E-8458-82C589CA7E3B}"),
       // the machine identifier, kept in the 32-bit view
-      L"HKLM\\SOFTWARE\\WOW6432NODE\\MORVA", L"HKLM32\\SOFTWARE\\MORVA",
+      L"HKLM\\SOFTWARE\\WOW6432NODE\\MORVA",
+      L"HKLM32\\SOFTWARE\\MORVA",
       // the deletion of the type-library file at the next restart
       L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER|PENDINGFILERENAMEOPERATIONS",
   };
@@ -384,7 +375,7 @@ TEST(EndToEnd, NothingElseChanged) {
   const std::vector<std::wstring> registryChanges =
       e2e::Differences(gScenario.registryBefore, e2e::SnapshotRegistry(), expectedKeys);
   for (const std::wstring& change : registryChanges)
-    if (!wineOwn(change)) ADD_FAILURE() << Narrow(change);
+    if (!wineOwn(change)) ADD_FAILURE() << test::Utf8(change);
 }
 
 }  // namespace

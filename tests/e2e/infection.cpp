@@ -11,16 +11,6 @@ namespace e2e {
 
 namespace {
 
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned x = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return bytes;
-}
-
 // Makes a directory and its parents, recording those that didn't exist.
 void MakeDirs(const std::wstring& path, std::vector<std::wstring>& created) {
   for (size_t at = path.find(L'\\', 3);; at = path.find(L'\\', at + 1)) {
@@ -149,11 +139,12 @@ bool SimulateFullInfection(const std::wstring& fixtures, Infection& out, std::ws
 
   // Ordinary files replaced by the virus at several depths, their former contents kept:
   // larger than the virus, smaller, empty; read-only, hidden and system ones among them.
-  b.OverOrdinaryFile(pub + L"\\Documents\\report.doc", Pattern(300000, 1));
-  b.OverOrdinaryFile(pub + L"\\Pictures\\2009\\holiday\\beach\\photo.jpg", Pattern(1500, 2));
+  b.OverOrdinaryFile(pub + L"\\Documents\\report.doc", test::Pattern(300000, 1));
+  b.OverOrdinaryFile(pub + L"\\Pictures\\2009\\holiday\\beach\\photo.jpg", test::Pattern(1500, 2));
   b.OverOrdinaryFile(L"C:\\Program Files\\Common Tools\\setup.exe", std::string());
-  b.OverOrdinaryFile(pub + L"\\Music\\song.mp3", Pattern(200000, 3), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-  b.OverOrdinaryFile(pub + L"\\Desktop\\notes.txt", Pattern(4096, 4), FILE_ATTRIBUTE_SYSTEM);
+  b.OverOrdinaryFile(pub + L"\\Music\\song.mp3", test::Pattern(200000, 3),
+                     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  b.OverOrdinaryFile(pub + L"\\Desktop\\notes.txt", test::Pattern(4096, 4), FILE_ATTRIBUTE_SYSTEM);
   // Infected files without a copy, and one whose name has no "." to form a copy from.
   b.WithoutCopy(pub + L"\\Downloads\\free.exe",
                 FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
@@ -169,15 +160,8 @@ bool SimulateFullInfection(const std::wstring& fixtures, Infection& out, std::ws
   const std::wstring runner = L"C:\\windows\\temp\\svch0st.exe";
   b.WithoutCopy(runner);
   for (int i = 0; i < 2 && b.ok(); ++i) {
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::wstring command = L"\"" + runner + L"\" wait";
-    if (!CreateProcessW(runner.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &si, &pi)) {
-      b.Fail(L"could not start the running copy");
-      break;
-    }
-    out.processes.push_back(pi);
+    out.processes.push_back(std::make_unique<test::Process>(runner, L"wait", L"C:\\"));
+    if (!out.processes.back()->started()) b.Fail(L"could not start the running copy");
   }
 
   // The all-users Startup folder: an infected entry, a hidden system shortcut whose
@@ -227,11 +211,11 @@ bool SimulateFullInfection(const std::wstring& fixtures, Infection& out, std::ws
 bool SimulateDirectoryInfection(const std::wstring& fixtures, const std::wstring& dir, const std::wstring& outside,
                                 Infection& out, std::wstring& error) {
   Builder b(fixtures, out, error);
-  b.OverOrdinaryFile(dir + L"\\budget.xls", Pattern(70000, 7));
-  b.OverOrdinaryFile(dir + L"\\sub\\letter.doc", Pattern(10, 8));
+  b.OverOrdinaryFile(dir + L"\\budget.xls", test::Pattern(70000, 7));
+  b.OverOrdinaryFile(dir + L"\\sub\\letter.doc", test::Pattern(10, 8));
   b.WithoutCopy(dir + L"\\sub\\deeper\\game.exe");
   b.Clean(dir + L"\\plain.txt", "plain text");
-  b.InfectedOutside(outside, Pattern(5000, 9));
+  b.InfectedOutside(outside, test::Pattern(5000, 9));
   return b.ok();
 }
 

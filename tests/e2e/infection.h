@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/process.h"
 
 namespace e2e {
 
@@ -20,7 +23,7 @@ enum class Outcome {
 struct Trace {
   std::wstring path;
   Outcome outcome;
-  std::string bytes;  // what the file must hold afterwards (restored and untouched files)
+  std::string bytes;    // what the file must hold afterwards (restored and untouched files)
   std::wstring backup;  // the ".sql" copy that must be gone afterwards (restored files)
   bool walked;          // the scan's walk finds it (as opposed to the residue cleanup)
 };
@@ -31,7 +34,7 @@ struct Infection {
   // clean file).
   std::vector<std::wstring> createdDirs, keptDirs;
   // Running copies of the virus.
-  std::vector<PROCESS_INFORMATION> processes;
+  std::vector<std::unique_ptr<test::Process>> processes;
   // The file named under the type-library key.
   std::wstring typeLibFile;
 

@@ -4,28 +4,19 @@
 
 #include <windows.h>
 
-#include <functional>
+#include <optional>
 #include <string>
+
+#include "tests/support/process.h"
 
 namespace e2e {
 
-inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
-inline constexpr wchar_t kOfferTitle[] = L"Marrow Finch病毒专杀工具";
-
-// Polls a condition until it holds or the time is up (another process's windows give
-// this one nothing to wait on).
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
-
 class ProgramRun {
  public:
-  ~ProgramRun();
-
   bool Start(const std::wstring& exe, DWORD timeoutMs = 30000);
   HWND main() const { return main_; }
-  DWORD pid() const { return pi_.dwProcessId; }
 
   // A top-level window of the program with this exact title, other than the main window.
-  HWND FindWindowTitled(const std::wstring& title) const;
   HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs) const;
 
   std::wstring Text(HWND window) const;
@@ -43,7 +34,7 @@ class ProgramRun {
   DWORD WaitForExit(DWORD timeoutMs);
 
  private:
-  PROCESS_INFORMATION pi_{};
+  std::optional<test::Process> process_;
   HWND main_ = nullptr;
 };
 

@@ -14,7 +14,7 @@ printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"t:"="network"\r\n\r\n' 
 mfk_make_prefix "$prefix" "$work/drives.reg"
 ln -sfn "$MFK_BUILD" "$prefix/dosdevices/t:"
 
-python3 "$(dirname "${BASH_SOURCE[0]}")/recorder.py" --log "$work/requests.log" --port-file "$work/port" &
+python3 "$MFK_ROOT/scripts/http_recorder.py" --headers --log "$work/requests.log" --port-file "$work/port" &
 recorder=$!
 # The link race's attacker, waiting for the scenario to say go; never longer than 10 minutes.
 python3 "$(dirname "${BASH_SOURCE[0]}")/link_racer.py" "$prefix/drive_c/users/Public/race" "$work" 600 &

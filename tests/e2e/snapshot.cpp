@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "tests/support/test_support.h"
 #include "win/handles.h"
 
 namespace e2e {
@@ -24,26 +25,6 @@ uint64_t HashFile(const std::wstring& path) {
   DWORD read = 0;
   while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) h = Hash(buffer, read, h);
   return h;
-}
-
-void WalkFiles(const std::wstring& dir, FileSnapshot& out) {
-  WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
-  if (!listing) return;
-  std::vector<std::wstring> subdirs;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
-    const std::wstring path = dir + L"\\" + name;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      out[Upper(path) + L"\\"] = 0;
-      subdirs.push_back(path);
-    } else {
-      out[Upper(path)] = HashFile(path);
-    }
-  } while (FindNextFileW(listing.get(), &entry));
-  listing.reset();
-  for (const std::wstring& sub : subdirs) WalkFiles(sub, out);
 }
 
 void WalkKey(HKEY parent, const std::wstring& subkey, REGSAM view, const std::wstring& name, RegistrySnapshot& out) {
@@ -73,8 +54,7 @@ void WalkKey(HKEY parent, const std::wstring& subkey, REGSAM view, const std::ws
     if (RegEnumKeyExW(key.get(), i, child, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     children.emplace_back(child, chars);
   }
-  for (const std::wstring& child : children)
-    WalkKey(key.get(), child, view, name + L"\\" + child, out);
+  for (const std::wstring& child : children) WalkKey(key.get(), child, view, name + L"\\" + child, out);
 }
 
 }  // namespace
@@ -86,7 +66,12 @@ std::wstring Upper(std::wstring text) {
 
 FileSnapshot SnapshotFiles(const std::wstring& root) {
   FileSnapshot out;
-  WalkFiles(root, out);
+  test::WalkTree(root, [&](const std::wstring& path, bool isDirectory) {
+    if (isDirectory)
+      out[Upper(path) + L"\\"] = 0;
+    else
+      out[Upper(path)] = HashFile(path);
+  });
   return out;
 }
 

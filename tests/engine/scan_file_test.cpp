@@ -10,13 +10,8 @@
 
 namespace {
 
+using test::Pattern;
 using test::TempDir;
-
-std::string Pattern(size_t size, char seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(seed + i * 7 + i / 251);
-  return bytes;
-}
 
 win::FileHandle OpenExclusive(const std::wstring& path) {
   return win::FileHandle(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));

@@ -12,31 +12,15 @@
 
 #include "engine/marker.h"
 #include "tests/support/test_support.h"
-#include "win/handles.h"
 
 namespace {
 
-void CollectFiles(const std::wstring& dir, std::vector<std::wstring>& out) {
-  WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
-  if (!listing) return;
-  std::vector<std::wstring> subdirs;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      subdirs.push_back(dir + L"\\" + name);
-    else
-      out.push_back(dir + L"\\" + name);
-  } while (FindNextFileW(listing.get(), &entry));
-  listing.reset();
-  for (const std::wstring& sub : subdirs) CollectFiles(sub, out);
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
-  return out;
+std::vector<std::wstring> FilesBelow(const std::wstring& dir) {
+  std::vector<std::wstring> files;
+  test::WalkTree(dir, [&](const std::wstring& path, bool isDirectory) {
+    if (!isDirectory) files.push_back(path);
+  });
+  return files;
 }
 
 struct Tally {
@@ -74,8 +58,8 @@ Tally ExpectSameReads(const std::vector<std::wstring>& files) {
     const bool isFile = !(test::Attributes(path) & FILE_ATTRIBUTE_DIRECTORY);
     const std::wstring neutral = test::Exists(path) && isFile ? links.Neutral(path) : path;
     const bool servicesOk = engine::GetFileCompanyNameFromVersionServices(neutral.c_str(), services);
-    EXPECT_EQ(servicesOk, oursOk) << Narrow(path);
-    EXPECT_EQ(services, ours) << Narrow(path);
+    EXPECT_EQ(servicesOk, oursOk) << test::Utf8(path);
+    EXPECT_EQ(services, ours) << test::Utf8(path);
     ++tally.files;
     tally.versioned += servicesOk;
     tally.infected += engine::IsVirusFile(path.c_str());
@@ -86,8 +70,7 @@ Tally ExpectSameReads(const std::vector<std::wstring>& files) {
 TEST(VersionReaderTest, SameReadsOnEveryFileOfTheWindowsFolder) {
   wchar_t windows[MAX_PATH] = {};
   GetWindowsDirectoryW(windows, MAX_PATH);
-  std::vector<std::wstring> files;
-  CollectFiles(windows, files);
+  const std::vector<std::wstring> files = FilesBelow(windows);
   const Tally tally = ExpectSameReads(files);
   EXPECT_GT(tally.files, 500u);
   EXPECT_GT(tally.versioned, 200u) << "real executables with version resources among them";
@@ -96,8 +79,7 @@ TEST(VersionReaderTest, SameReadsOnEveryFileOfTheWindowsFolder) {
 }
 
 TEST(VersionReaderTest, SameReadsOnEveryFixtureAndOddFiles) {
-  std::vector<std::wstring> files;
-  CollectFiles(test::ExeDir() + L"fixtures", files);
+  std::vector<std::wstring> files = FilesBelow(test::ExeDir() + L"fixtures");
   test::TempDir dir;
   // Short files, a lone "M", a text that starts like an image, an empty file, a directory.
   files.push_back(dir.Write(L"empty.exe", ""));

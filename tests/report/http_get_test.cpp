@@ -84,7 +84,7 @@ TEST_P(HttpStatusTest, StatusBecomesTheResultAndTheRequestIsAsSent) {
 
   ASSERT_TRUE(server.WaitForRequests(1, 5000));
   const test::HttpRequest request = server.Requests().at(0);
-  EXPECT_EQ("GET " + test::Ascii(kReportPath) + " HTTP/1.1", request.line);
+  EXPECT_EQ("GET " + test::Utf8(kReportPath) + " HTTP/1.1", request.line);
   EXPECT_EQ("Close", request.Header("Connection"));
   EXPECT_EQ(1, CountHeaders(request, "Connection"));
   EXPECT_EQ("127.0.0.1:" + std::to_string(server.port()), request.Header("Host"));
@@ -154,7 +154,7 @@ TEST(HttpGetProxyTest, GoesThroughTheConfiguredProxy) {
   ASSERT_TRUE(proxy.WaitForRequests(1, 5000));
   const test::HttpRequest request = proxy.Requests().at(0);
   EXPECT_EQ(test::ExpectedReportLine("m=AB&c=6&a=4"), test::ProxiedRequestLine(request)) << request.line;
-  EXPECT_EQ(test::Ascii(hosts::kReportHost), request.Header("Host"));
+  EXPECT_EQ(test::Utf8(hosts::kReportHost), request.Header("Host"));
   EXPECT_EQ("Close", request.Header("Connection"));
 }
 

@@ -30,7 +30,7 @@ TEST_F(UsageReporterTest, StartupReportAndOneMoreThroughTheProxy) {
   ASSERT_TRUE(proxy.WaitForRequests(1, 10000));
   const test::HttpRequest startup = proxy.Requests().at(0);
   EXPECT_EQ(test::ExpectedReportLine("m=00112233445566778899AABBCCDDEEFF&c=6&a=3"), test::ProxiedRequestLine(startup));
-  EXPECT_EQ(test::Ascii(hosts::kReportHost), startup.Header("Host"));
+  EXPECT_EQ(test::Utf8(hosts::kReportHost), startup.Header("Host"));
   EXPECT_EQ("Close", startup.Header("Connection"));
   EXPECT_FALSE(startup.HasHeader("User-Agent")) << startup.raw;
 

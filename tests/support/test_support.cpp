@@ -2,8 +2,10 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,15 @@ bool RunningUnderWine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+std::string Utf8(const std::wstring& text) {
+  std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                                          nullptr, 0, nullptr, nullptr)),
+                  '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), static_cast<int>(out.size()),
+                      nullptr, nullptr);
+  return out;
+}
+
 std::wstring ExeDir() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -23,7 +34,19 @@ std::wstring ExeDir() {
   return dir.substr(0, dir.find_last_of(L'\\') + 1);
 }
 
+std::wstring ProgramPath() { return ExeDir() + L"MarrowFinchKiller.exe"; }
+
 std::wstring FixturePath(const std::wstring& name) { return ExeDir() + L"fixtures\\" + name + L".exe"; }
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  unsigned x = seed * 2654435761u + 1;
+  for (char& c : bytes) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 16);
+  }
+  return bytes;
+}
 
 std::string ReadBytes(const std::wstring& path) {
   win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -48,36 +71,44 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
 
-namespace {
-
-// Works on \\?\ paths, so that names Win32 would trim (such as "...") go too.
-void RemoveLongTree(const std::wstring& path) {
+void WalkTree(const std::wstring& dir, const std::function<void(const std::wstring&, bool)>& visit,
+              bool lastListedFirst) {
   WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((path + L"\\*").c_str(), &entry));
-  if (listing) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring full = path + L"\\" + name;
-      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveLongTree(full);
-      else
-        DeleteFileW(full.c_str());
-    } while (FindNextFileW(listing.get(), &entry));
+  win::FindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+  if (!listing) return;
+  std::vector<std::pair<std::wstring, bool>> subdirs;  // path, and whether to enter it
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      subdirs.emplace_back(dir + L"\\" + name, !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT));
+    else
+      visit(dir + L"\\" + name, false);
+  } while (FindNextFileW(listing.get(), &entry));
+  listing.reset();  // one listing open at a time
+  if (lastListedFirst) std::reverse(subdirs.begin(), subdirs.end());
+  for (const auto& [path, enter] : subdirs) {
+    visit(path, true);
+    if (enter) WalkTree(path, visit, lastListedFirst);
   }
-  listing.reset();
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryW(path.c_str());
 }
 
-}  // namespace
-
 void RemoveTree(const std::wstring& path) {
+  // On the \\?\ form, so that names Win32 would trim (such as "...") go too.
   std::wstring full = path;
   while (!full.empty() && full.back() == L'\\') full.pop_back();
   if (full.compare(0, 4, L"\\\\?\\") != 0) full = L"\\\\?\\" + full;
-  RemoveLongTree(full);
+  // Everything below, a directory before what it holds; deleted the other way round.
+  std::vector<std::pair<std::wstring, bool>> entries;
+  WalkTree(full, [&](const std::wstring& entry, bool isDirectory) { entries.emplace_back(entry, isDirectory); });
+  entries.emplace_back(full, true);
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    SetFileAttributesW(it->first.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (it->second)
+      RemoveDirectoryW(it->first.c_str());
+    else
+      DeleteFileW(it->first.c_str());
+  }
 }
 
 namespace {
@@ -138,8 +169,25 @@ std::wstring TempDir::Write(const std::wstring& relative, const std::string& byt
 
 std::wstring TempDir::CopyFixture(const std::wstring& fixture, const std::wstring& relative) const {
   const std::wstring full = path_ + relative;
-  EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), full.c_str(), FALSE)) << "copying a fixture failed, error " << GetLastError();
+  EXPECT_TRUE(CopyFileW(FixturePath(fixture).c_str(), full.c_str(), FALSE))
+      << "copying a fixture failed, error " << GetLastError();
   return full;
+}
+
+testing::AssertionResult CentredOn(HWND window, const RECT& on) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  const LONG left = (on.left + on.right) / 2 - (rect.right - rect.left) / 2;
+  const LONG top = (on.top + on.bottom) / 2 - (rect.bottom - rect.top) / 2;
+  if (rect.left == left && rect.top == top) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "at (" << rect.left << ", " << rect.top << "), centred at (" << left << ", "
+                                     << top << ")";
+}
+
+RECT WorkArea() {
+  RECT area{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  return area;
 }
 
 bool PumpUntilSignalled(HANDLE handle, DWORD timeoutMs) {

@@ -8,13 +8,28 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace test {
+
+// The program's window titles: tests find its windows by them.
+inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
+inline constexpr wchar_t kOfferTitle[] = L"Marrow Finch病毒专杀工具";
 
 // True under Wine, for the cases where Wine is known to differ from Windows.
 bool RunningUnderWine();
 
+// Text as UTF-8: for messages, and for comparing with the narrow text of a protocol.
+std::string Utf8(const std::wstring& text);
+// Bytes that differ from one position to the next, different for each seed.
+std::string Pattern(size_t size, unsigned seed);
+// A mouse message's point, in client coordinates.
+inline LPARAM Point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
+
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ExeDir();
+// The built program beside the tests, MarrowFinchKiller.exe.
+std::wstring ProgramPath();
 // A fixture executable built beside the tests ("marker_exact" -> ...\fixtures\marker_exact.exe).
 std::wstring FixturePath(const std::wstring& name);
 
@@ -24,6 +39,12 @@ bool Exists(const std::wstring& path);
 DWORD Attributes(const std::wstring& path);
 // Deletes a tree, whatever the attributes of its files.
 void RemoveTree(const std::wstring& path);
+// Visits every entry below dir (a path without a trailing backslash), depth first: a
+// directory's files in the order its listing gives them, then each of its subdirectories
+// (the directory itself, then what is below it), in the order listed or, with
+// lastListedFirst, from the last one listed. Links to directories are visited, not entered.
+void WalkTree(const std::wstring& dir, const std::function<void(const std::wstring& path, bool isDirectory)>& visit,
+              bool lastListedFirst = false);
 
 // A directory of its own for one test, on the test drive T: (a drive of a non-fixed type,
 // so an all-drives scan never walks it), removed with everything in it afterwards.
@@ -47,6 +68,11 @@ class TempDir {
  private:
   std::wstring path_;
 };
+
+// Whether the window stands centred on the rectangle, halves truncated, as the dialog
+// manager centres it; and the work area, where a window without owner is centred.
+testing::AssertionResult CentredOn(HWND window, const RECT& on);
+RECT WorkArea();
 
 // Dispatches this thread's messages until the handle is signalled or the time is up.
 // Returns true when the handle was signalled.

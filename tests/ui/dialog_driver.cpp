@@ -152,6 +152,34 @@ bool Answers(HWND window, DWORD timeoutMs) {
   return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored) != 0;
 }
 
+namespace {
+
+UINT CallMessage() {
+  static const UINT message = RegisterWindowMessageW(L"mfk-test-call");
+  return message;
+}
+
+LRESULT CALLBACK CallHook(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && sent->message == CallMessage())
+    (*reinterpret_cast<const std::function<void()>*>(sent->lParam))();
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+void CallOnThreadOf(HWND window, const std::function<void()>& call) {
+  // The hook runs on the thread that receives the message, before the window's procedure
+  // (which ignores the message); a hook on another thread of this process needs no module.
+  const HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, &CallHook, nullptr, GetWindowThreadProcessId(window, nullptr));
+  if (!hook) {
+    ADD_FAILURE() << "no hook on the window's thread, error " << GetLastError();
+    return;
+  }
+  SendMessageW(window, CallMessage(), 0, reinterpret_cast<LPARAM>(&call));
+  UnhookWindowsHookEx(hook);
+}
+
 DialogThread::DialogThread(std::function<INT_PTR()> run) : run_(std::move(run)) {
   InitializeCriticalSection(&lock_);
   unsigned id = 0;

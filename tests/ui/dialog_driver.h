@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
 #include "win/handles.h"
 
 namespace test {
 
-inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
-inline constexpr wchar_t kOfferTitle[] = L"Marrow Finch病毒专杀工具";
 inline constexpr wchar_t kMessageBoxTitle[] = L"Morva安全";
 
 // What a window of a dialog thread looks like from outside.
@@ -63,7 +64,10 @@ void Click(HWND dialog, int id);
 // A key as the keyboard gives it to the window that has the focus.
 void PressKey(HWND window, UINT key);
 // True when the window's thread answers a message within the time.
-bool Answers(HWND window, DWORD timeoutMs = 2000);
+bool Answers(HWND window, DWORD timeoutMs = 10000);
+// Runs `call` on the window's own thread, inside one message sent to it: nothing else
+// that thread handles (a real WM_SETCURSOR, say) comes between the call's steps.
+void CallOnThreadOf(HWND window, const std::function<void()>& call);
 
 // Runs a modal dialog on a thread of its own and counts, on that thread, the windows
 // created with a given title and the ticks of timer 1 that its message loops deliver.
@@ -89,7 +93,7 @@ class DialogThread {
   int Ticks() const { return ticks_.load(); }
   // Waits until `count` more ticks of timer 1 have been delivered: a fixed point in the
   // dialog's life after which anything that a tick would do has been done.
-  bool WaitForTicks(int count, DWORD timeoutMs = 5000) const;
+  bool WaitForTicks(int count, DWORD timeoutMs = 20000) const;
 
  private:
   static unsigned __stdcall ThreadMain(void* self);
@@ -163,6 +167,9 @@ class CommandSpy {
   mutable CRITICAL_SECTION lock_;
   std::vector<Command> commands_;
 };
+
+// "http://<host><path>", a page as the program opens it.
+inline std::wstring Url(const wchar_t* host, const wchar_t* path) { return std::wstring(L"http://") + host + path; }
 
 // Files the stand-in browser of the test prefix records: each URL the shell opens from
 // this process becomes one line of a file in `dir`.

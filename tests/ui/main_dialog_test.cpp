@@ -2,9 +2,12 @@
 #include "ui/main_dlg.h"
 
 #include <commctrl.h>
+#include <process.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -22,14 +25,74 @@ namespace {
 
 using test::MainDialog;
 using test::TempDir;
-
-std::wstring Url(const wchar_t* host, const wchar_t* path) { return std::wstring(L"http://") + host + path; }
+using test::Url;
 
 LONGLONG FileSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
   return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
+
+// Starts the dialog's workers as the program does and can hold the latest one where it
+// stands, suspended: "the worker is still busy with its file" or "the stop came before the
+// worker's first file" is then a fact of the test, not a race with the disk or the clock.
+class WorkerHold {
+ public:
+  enum Mode { kWhenAsked, kFromItsStart };
+  explicit WorkerHold(Mode mode = kWhenAsked) {
+    gMode = mode;
+    ui::SetWorkerStarter(&Start);
+  }
+  ~WorkerHold() {
+    Release();
+    ui::SetWorkerStarter(nullptr);
+    if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
+  }
+  WorkerHold(const WorkerHold&) = delete;
+  WorkerHold& operator=(const WorkerHold&) = delete;
+
+  // Lets the worker run in short steps until the condition holds while it is suspended.
+  bool HoldWhen(const std::function<bool()>& condition) {
+    return test::PumpUntil(
+        [&] {
+          const HANDLE worker = gWorker.load();
+          if (!worker || SuspendThread(worker) == static_cast<DWORD>(-1)) return false;
+          CONTEXT context{};
+          context.ContextFlags = CONTEXT_CONTROL;
+          GetThreadContext(worker, &context);  // returns once the thread has stopped
+          if (condition()) {
+            gHeld = worker;
+            return true;
+          }
+          ResumeThread(worker);
+          return false;
+        },
+        30000);
+  }
+  void Release() {
+    if (const HANDLE worker = gHeld.exchange(nullptr)) ResumeThread(worker);
+  }
+  bool WaitForEnd() const {
+    const HANDLE worker = gWorker.load();
+    return worker && test::PumpUntilSignalled(worker, 20000);
+  }
+
+ private:
+  // Called on the dialog's thread; the test's thread reads the handles.
+  static HANDLE Start(unsigned(__stdcall* procedure)(void*), void* argument) {
+    const unsigned flags = gMode == kFromItsStart ? CREATE_SUSPENDED : 0;
+    const HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, procedure, argument, flags, nullptr));
+    HANDLE copy = nullptr;
+    if (thread)
+      DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    if (const HANDLE previous = gWorker.exchange(copy)) CloseHandle(previous);
+    if (flags) gHeld = copy;
+    return thread;
+  }
+  static inline Mode gMode = kWhenAsked;
+  static inline std::atomic<HANDLE> gWorker{nullptr};
+  static inline std::atomic<HANDLE> gHeld{nullptr};
+};
 
 class MainDialogTest : public testing::Test {
  protected:
@@ -54,13 +117,7 @@ TEST_F(MainDialogTest, OpensIdleWithTheDefaultText) {
   EXPECT_TRUE(SendMessageW(dialog.hwnd(), WM_GETICON, ICON_SMALL, 0));
   EXPECT_EQ(nullptr, GetWindow(dialog.hwnd(), GW_OWNER));
 
-  // No owner: centred on the work area, halves truncated.
-  RECT area{}, window{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  GetWindowRect(dialog.hwnd(), &window);
-  const LONG width = window.right - window.left, height = window.bottom - window.top;
-  EXPECT_EQ((area.left + area.right) / 2 - width / 2, window.left);
-  EXPECT_EQ((area.top + area.bottom) / 2 - height / 2, window.top);
+  EXPECT_TRUE(test::CentredOn(dialog.hwnd(), test::WorkArea())) << "no owner";
 
   EXPECT_EQ(2, dialog.CloseWithCloseBox());
   EXPECT_EQ(0, dialog.Offers());
@@ -193,6 +250,7 @@ TEST_F(MainDialogTest, StopAtOnceOffersTheStoppedSummary) {
 
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
+  WorkerHold hold(WorkerHold::kFromItsStart);  // the stop comes before the worker's first file
   dialog.SetPath(root);
   dialog.Click(IDC_START_STOP);
   dialog.Click(IDC_START_STOP);  // taken as soon as the start has returned: "停止查杀"
@@ -205,8 +263,9 @@ TEST_F(MainDialogTest, StopAtOnceOffersTheStoppedSummary) {
   EXPECT_EQ(root, dialog.Text(IDC_PATH));
 
   // The worker ends by itself after its next file, and raises no second offer.
-  ASSERT_TRUE(test::PumpUntil([] { return ui::gScanState.workerRunning.load() == 0; }, 20000));
-  EXPECT_LT(ui::gScanState.filesScanned.load(), 300);
+  hold.Release();
+  ASSERT_TRUE(hold.WaitForEnd());
+  EXPECT_EQ(1, ui::gScanState.filesScanned.load());
   ASSERT_TRUE(dialog.thread().WaitForTicks(3));
   EXPECT_EQ(1, dialog.Offers());
   EXPECT_TRUE(dialog.IsIdleAfterRun());
@@ -535,12 +594,13 @@ struct LongFileTree {
 };
 
 TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
-  const LongFileTree tree(dir, 256u << 20, 20);
+  const LongFileTree tree(dir, 64u << 20, 20);
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
+  WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
-  ASSERT_TRUE(test::PumpUntil([&] { return tree.RestorationUnderWay(); }, 30000));
+  ASSERT_TRUE(hold.HoldWhen([&] { return tree.RestorationUnderWay(); }));
 
   dialog.Click(IDC_START_STOP);  // stop
   HWND offer = dialog.WaitForOffer();
@@ -553,6 +613,8 @@ TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
   dialog.Click(IDC_START_STOP);  // a new run while the old worker finishes
   const HWND button = GetDlgItem(dialog.hwnd(), IDC_START_STOP);
   EXPECT_TRUE(test::PumpUntil([&] { return !IsWindowEnabled(button); }, 10000)) << "greyed while the start waits";
+  EXPECT_TRUE(test::Answers(dialog.hwnd())) << "the window dispatches while it waits";
+  hold.Release();
   offer = dialog.WaitForOffer(60000);
   ASSERT_TRUE(offer);
   EXPECT_TRUE(IsWindowEnabled(button));
@@ -575,12 +637,13 @@ enum class CloseBy { kCloseBox, kEscape, kCommandTwo };
 class CloseDuringRunTest : public MainDialogTest, public testing::WithParamInterface<CloseBy> {};
 
 TEST_P(CloseDuringRunTest, FinishesTheFileInHandFirst) {
-  const LongFileTree tree(dir, 128u << 20, 20);
+  const LongFileTree tree(dir, 64u << 20, 20);
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
+  WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
-  ASSERT_TRUE(test::PumpUntil([&] { return tree.RestorationUnderWay(); }, 30000));
+  ASSERT_TRUE(hold.HoldWhen([&] { return tree.RestorationUnderWay(); }));
 
   switch (GetParam()) {
     case CloseBy::kCloseBox:
@@ -594,10 +657,10 @@ TEST_P(CloseDuringRunTest, FinishesTheFileInHandFirst) {
       break;
   }
   ASSERT_TRUE(test::PumpUntil([] { return ui::gScanState.stopRequested.load() == 1; }, 10000));
-  if (ui::gScanState.workerRunning.load() == 1) {
-    EXPECT_TRUE(test::Answers(dialog.hwnd())) << "the window dispatches while it waits";
-    EXPECT_FALSE(dialog.thread().ended());
-  }
+  EXPECT_EQ(1, ui::gScanState.workerRunning.load());
+  EXPECT_TRUE(test::Answers(dialog.hwnd())) << "the window dispatches while it waits";
+  EXPECT_FALSE(dialog.thread().ended());
+  hold.Release();
   EXPECT_EQ(2, dialog.thread().WaitForEnd(60000));
   EXPECT_EQ(0, ui::gScanState.workerRunning.load()) << "the worker ended before the dialog did";
   EXPECT_TRUE(tree.Restored());

@@ -147,11 +147,7 @@ TEST_F(OfferDialogTest, WithoutAnActiveWindowItHasNoOwnerAndIsCentredOnTheWorkAr
   ASSERT_TRUE(run.offer());
   EXPECT_EQ(nullptr, run.activeWhenCalled());
   EXPECT_EQ(nullptr, GetWindow(run.offer(), GW_OWNER));
-  RECT area{}, window{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  GetWindowRect(run.offer(), &window);
-  EXPECT_EQ((area.left + area.right) / 2 - (window.right - window.left) / 2, window.left);
-  EXPECT_EQ((area.top + area.bottom) / 2 - (window.bottom - window.top) / 2, window.top);
+  EXPECT_TRUE(test::CentredOn(run.offer(), test::WorkArea()));
   test::Click(run.offer(), IDCANCEL);
   EXPECT_TRUE(run.WaitForEnd());
 }
@@ -163,11 +159,9 @@ TEST_F(OfferDialogTest, OwnedByTheActiveWindowAndCentredOnIt) {
   ASSERT_EQ(run.owner(), run.activeWhenCalled()) << "the owner window could not be made active";
   EXPECT_EQ(run.owner(), GetWindow(run.offer(), GW_OWNER));
   EXPECT_FALSE(IsWindowEnabled(run.owner())) << "a modal offer disables its owner";
-  RECT owner{}, window{};
+  RECT owner{};
   GetWindowRect(run.owner(), &owner);
-  GetWindowRect(run.offer(), &window);
-  EXPECT_EQ((owner.left + owner.right) / 2 - (window.right - window.left) / 2, window.left);
-  EXPECT_EQ((owner.top + owner.bottom) / 2 - (window.bottom - window.top) / 2, window.top);
+  EXPECT_TRUE(test::CentredOn(run.offer(), owner));
   test::Click(run.offer(), IDCANCEL);
   EXPECT_TRUE(run.WaitForEnd());
 }
@@ -182,11 +176,7 @@ TEST_F(OfferDialogTest, AMinimizedOwnerLeavesItCentredOnTheWorkArea) {
   }
   EXPECT_EQ(run.owner(), GetWindow(run.offer(), GW_OWNER));
   EXPECT_TRUE(IsIconic(run.owner()));
-  RECT area{}, window{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  GetWindowRect(run.offer(), &window);
-  EXPECT_EQ((area.left + area.right) / 2 - (window.right - window.left) / 2, window.left);
-  EXPECT_EQ((area.top + area.bottom) / 2 - (window.bottom - window.top) / 2, window.top);
+  EXPECT_TRUE(test::CentredOn(run.offer(), test::WorkArea()));
   test::Click(run.offer(), IDCANCEL);
   EXPECT_TRUE(run.WaitForEnd());
 }
@@ -199,8 +189,7 @@ TEST_F(OfferDialogTest, EnterAcceptsAndOpensTheDownload) {
   test::PressKey(GetDlgItem(run.offer(), IDOK), VK_RETURN);
   ASSERT_TRUE(run.WaitForEnd());
   ASSERT_TRUE(opened.WaitFor(1));
-  EXPECT_EQ(std::vector<std::wstring>{std::wstring(L"http://") + hosts::kDownload + L"/MorvaSetup.exe"},
-            opened.Lines());
+  EXPECT_EQ(std::vector<std::wstring>{test::Url(hosts::kDownload, L"/MorvaSetup.exe")}, opened.Lines());
 }
 
 TEST_F(OfferDialogTest, CancelEscapeAndCloseBoxOpenNothing) {

@@ -9,30 +9,10 @@
 #include "tests/controls/failing_new.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/worker_support.h"
-#include "win/handles.h"
 
 namespace {
 
 using test::TempDir;
-
-// The documented order, written as a recursion: a directory's files as its listing
-// gives them, then its subdirectories' walks, the one listed last first.
-void ExpectedOrder(const std::wstring& dir, std::vector<std::wstring>& out) {
-  WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((dir + L"\\*.*").c_str(), &entry));
-  if (!listing) return;
-  std::vector<std::wstring> subdirs;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      subdirs.push_back(dir + L"\\" + name);
-    else
-      out.push_back(dir + L"\\" + name);
-  } while (FindNextFileW(listing.get(), &entry));
-  listing.reset();
-  for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) ExpectedOrder(*it, out);
-}
 
 class ScanRunTest : public testing::Test {
  protected:
@@ -59,8 +39,15 @@ TEST_F(ScanRunTest, WalkOrderFilesFirstThenLastListedSubdirectoryFirst) {
 
   ScanDirectory(root);
 
+  // The documented order: a directory's files as its listing gives them, then its
+  // subdirectories' walks, the one listed last first.
   std::vector<std::wstring> expected;
-  ExpectedOrder(root, expected);
+  test::WalkTree(
+      root,
+      [&](const std::wstring& path, bool isDirectory) {
+        if (!isDirectory) expected.push_back(path);
+      },
+      true);
   ASSERT_EQ(11u, expected.size());
   EXPECT_EQ(expected, window.currentFiles());
   EXPECT_EQ(11, ui::gScanState.filesScanned.load());

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 TEST(CenteredPositionTest, CentresWithTruncatedHalves) {
@@ -64,25 +66,18 @@ RECT WindowRect(HWND window) {
   return r;
 }
 
-RECT WorkArea() {
-  RECT area{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  return area;
-}
-
 TEST_F(CenterWindowTest, OnAVisibleOwner) {
   const HWND owner = Keep(Popup(nullptr, {100, 120, 701, 521}, WS_POPUP | WS_VISIBLE));
   const HWND window = Keep(Popup(owner, {0, 0, 201, 101}));
   ASSERT_TRUE(win::CWindow(window).CenterWindow());
-  const RECT o = WindowRect(owner), w = WindowRect(window);
-  EXPECT_EQ((o.left + o.right) / 2 - 201 / 2, w.left);
-  EXPECT_EQ((o.top + o.bottom) / 2 - 101 / 2, w.top);
+  EXPECT_TRUE(test::CentredOn(window, WindowRect(owner)));
+  const RECT w = WindowRect(window);
   EXPECT_EQ(201, w.right - w.left) << "not resized";
   EXPECT_EQ(101, w.bottom - w.top);
 }
 
 TEST_F(CenterWindowTest, OnTheWorkAreaWithoutOwnerOrWithAHiddenOrMinimizedOne) {
-  const RECT area = WorkArea();
+  const RECT area = test::WorkArea();
   const HWND hidden = Keep(Popup(nullptr, {0, 0, 300, 200}));
   const HWND minimized = Keep(Popup(nullptr, {0, 0, 300, 200}, WS_OVERLAPPEDWINDOW | WS_VISIBLE));
   ShowWindow(minimized, SW_MINIMIZE);
@@ -97,7 +92,7 @@ TEST_F(CenterWindowTest, OnTheWorkAreaWithoutOwnerOrWithAHiddenOrMinimizedOne) {
 }
 
 TEST_F(CenterWindowTest, KeptInsideTheWorkArea) {
-  const RECT area = WorkArea();
+  const RECT area = test::WorkArea();
   const HWND owner = Keep(
       Popup(nullptr, {area.right - 100, area.bottom - 80, area.right + 300, area.bottom + 200}, WS_POPUP | WS_VISIBLE));
   const HWND window = Keep(Popup(owner, {0, 0, 400, 300}));

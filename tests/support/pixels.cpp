@@ -1,4 +1,4 @@
-#include "tests/controls/pixels.h"
+#include "tests/support/pixels.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
 #include "win/handles.h"
 
 namespace test {
@@ -123,156 +126,6 @@ bool Image::SaveBmp(const std::wstring& path) const {
          WriteFile(out.get(), bits_, pixelBytes, &written, nullptr) && written == pixelBytes;
 }
 
-namespace {
-
-// Deflate with the fixed Huffman codes and one kind of match, a run of the previous byte
-// (distance 1). After PNG's row filters a flat surface is long runs of zeros, which is
-// all this needs to write a dialog's screenshot in a few kilobytes.
-class FixedDeflater {
- public:
-  std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data) {
-    Bits(1, 1);  // the final block
-    Bits(1, 2);  // fixed codes
-    size_t i = 0;
-    while (i < data.size()) {
-      size_t run = 0;
-      if (i > 0)
-        while (run < 258 && i + run < data.size() && data[i + run] == data[i - 1]) ++run;
-      if (run >= 3) {
-        Length(static_cast<int>(run));
-        Code(0, 5);  // distance 1
-        i += run;
-      } else {
-        Symbol(data[i++]);
-      }
-    }
-    Symbol(256);  // end of block
-    if (count_) out_.push_back(static_cast<uint8_t>(buffer_));
-    return std::move(out_);
-  }
-
- private:
-  // Extra bits and the block header: least significant bit first.
-  void Bits(uint32_t value, int n) {
-    buffer_ |= value << count_;
-    count_ += n;
-    while (count_ >= 8) {
-      out_.push_back(static_cast<uint8_t>(buffer_));
-      buffer_ >>= 8;
-      count_ -= 8;
-    }
-  }
-  // Huffman codes: most significant bit first.
-  void Code(uint32_t code, int n) {
-    for (int bit = n - 1; bit >= 0; --bit) Bits((code >> bit) & 1, 1);
-  }
-  void Symbol(int symbol) {
-    if (symbol < 144)
-      Code(0x30 + symbol, 8);
-    else if (symbol < 256)
-      Code(0x190 + symbol - 144, 9);
-    else if (symbol < 280)
-      Code(symbol - 256, 7);
-    else
-      Code(0xC0 + symbol - 280, 8);
-  }
-  void Length(int length) {
-    static const int kBase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-    static const int kExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-    int code = 28;
-    while (kBase[code] > length) --code;
-    Symbol(257 + code);
-    Bits(static_cast<uint32_t>(length - kBase[code]), kExtra[code]);
-  }
-
-  std::vector<uint8_t> out_;
-  uint32_t buffer_ = 0;
-  int count_ = 0;
-};
-
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
-  crc = ~crc;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  return ~crc;
-}
-
-void BigEndian(std::string& out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((value >> shift) & 0xFF));
-}
-
-void Chunk(std::string& png, const char* type, const std::vector<uint8_t>& body) {
-  BigEndian(png, static_cast<uint32_t>(body.size()));
-  std::vector<uint8_t> typed(type, type + 4);
-  typed.insert(typed.end(), body.begin(), body.end());
-  png.append(reinterpret_cast<const char*>(typed.data()), typed.size());
-  BigEndian(png, Crc32(typed.data(), typed.size()));
-}
-
-}  // namespace
-
-bool Image::SavePng(const std::wstring& path) const {
-  GdiFlush();
-  if (!bits_) return false;
-  // Each row filtered with whichever of none, "sub" and "up" leaves the smallest values.
-  const size_t stride = static_cast<size_t>(width_) * 3;
-  std::vector<uint8_t> raw, previous(stride, 0), row(stride);
-  raw.reserve((stride + 1) * height_);
-  for (int y = 0; y < height_; ++y) {
-    for (int x = 0; x < width_; ++x) {
-      const COLORREF c = At(x, y);
-      row[x * 3] = GetRValue(c);
-      row[x * 3 + 1] = GetGValue(c);
-      row[x * 3 + 2] = GetBValue(c);
-    }
-    std::vector<uint8_t> filtered[3] = {row, row, row};
-    for (size_t i = 0; i < stride; ++i) {
-      filtered[1][i] = static_cast<uint8_t>(row[i] - (i >= 3 ? row[i - 3] : 0));
-      filtered[2][i] = static_cast<uint8_t>(row[i] - previous[i]);
-    }
-    int best = 0;
-    long bestCost = -1;
-    for (int f = 0; f < 3; ++f) {
-      long cost = 0;
-      for (const uint8_t b : filtered[f]) cost += b < 128 ? b : 256 - b;
-      if (bestCost < 0 || cost < bestCost) {
-        best = f;
-        bestCost = cost;
-      }
-    }
-    raw.push_back(static_cast<uint8_t>(best));
-    raw.insert(raw.end(), filtered[best].begin(), filtered[best].end());
-    previous = row;
-  }
-
-  std::vector<uint8_t> zlib = {0x78, 0x01};
-  const std::vector<uint8_t> deflated = FixedDeflater().Deflate(raw);
-  zlib.insert(zlib.end(), deflated.begin(), deflated.end());
-  uint32_t a = 1, b = 0;  // Adler-32 of the uncompressed data
-  for (const uint8_t byte : raw) {
-    a = (a + byte) % 65521;
-    b = (b + a) % 65521;
-  }
-  for (int shift = 24; shift >= 0; shift -= 8) zlib.push_back(static_cast<uint8_t>(((b << 16) | a) >> shift));
-
-  std::string png("\x89PNG\r\n\x1a\n", 8);
-  std::string header;
-  BigEndian(header, static_cast<uint32_t>(width_));
-  BigEndian(header, static_cast<uint32_t>(height_));
-  header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits per channel, RGB, no interlace
-  Chunk(png, "IHDR", std::vector<uint8_t>(header.begin(), header.end()));
-  Chunk(png, "IDAT", zlib);
-  Chunk(png, "IEND", {});
-
-  win::FileHandle out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  if (!out) return false;
-  DWORD written = 0;
-  return WriteFile(out.get(), png.data(), static_cast<DWORD>(png.size()), &written, nullptr) && written == png.size();
-}
-
 Image CaptureWindow(HWND window, bool wholeWindow) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   RECT rect;
@@ -321,5 +174,65 @@ std::string Hex(COLORREF colour) {
   std::snprintf(text, sizeof text, "RGB(%u,%u,%u)", GetRValue(colour), GetGValue(colour), GetBValue(colour));
   return text;
 }
+
+PixelCheck::PixelCheck(const Image& image, std::vector<RECT> skipped) : image_(image), skipped_(std::move(skipped)) {
+  GdiFlush();
+}
+
+void PixelCheck::Expect(int x, int y, COLORREF expected, const char* what) {
+  const POINT p = {x, y};
+  for (const RECT& rect : skipped_)
+    if (PtInRect(&rect, p)) return;
+  if (wrong_ >= 10 || image_.At(x, y) == expected) return;
+  ++wrong_;
+  ADD_FAILURE() << what << " at (" << x << ", " << y << ") is " << Hex(image_.At(x, y)) << ", expected "
+                << Hex(expected);
+}
+
+RECT ChildRect(HWND dialog, HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+std::vector<RECT> VisibleChildRects(HWND window) {
+  std::vector<RECT> rects;
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    if (IsWindowVisible(child)) rects.push_back(ChildRect(window, child));
+  return rects;
+}
+
+POINT ScreenCentre(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+bool Uncovered(HWND window) { return GetAncestor(WindowFromPoint(ScreenCentre(window)), GA_ROOT) == window; }
+
+void MovePointer(POINT to) {
+  SetCursorPos(to.x, to.y);
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = MOUSEEVENTF_MOVE;
+  SendInput(1, &input, sizeof input);
+}
+
+void Button(DWORD flags) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = flags;
+  SendInput(1, &input, sizeof input);
+}
+
+bool SaveScreenshot(const Image& image, const std::wstring& name) {
+  const std::wstring folder = ExeDir() + L"..\\screenshots\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return image.SaveBmp(folder + name + L".bmp");
+}
+
+int BlueIn(const Image& image, const RECT& rect) { return image.Count(rect, IsLinkBlue); }
+int RedIn(const Image& image, const RECT& rect) { return image.Count(rect, IsLinkRed); }
 
 }  // namespace test

@@ -57,7 +57,27 @@ std::wstring CompanyNameOf(const BYTE* block) {
 // to 64 KiB, is read at once.
 class FileBytes : public ByteSource {
  public:
-  FileBytes(HANDLE file, uint64_t size) : file_(file), size_(size) {}
+  explicit FileBytes(HANDLE file) : file_(file) {}
+
+  // Reads the first page from where a handle just opened stands, the start: Wine takes a
+  // quarter longer over a read at a given offset. A file shorter than a page is then known
+  // whole, without asking for its size (one call fewer for most of the files a scan meets).
+  bool Start() {
+    Page& first = pages_[0];
+    DWORD read = 0;
+    if (!ReadFile(file_, first.bytes, kPageSize, &read, nullptr)) return false;
+    first.offset = 0;
+    first.length = read;
+    next_ = 1;
+    if (read < kPageSize) {
+      size_ = read;
+      return true;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file_, &size)) return false;
+    size_ = static_cast<uint64_t>(size.QuadPart);
+    return true;
+  }
 
   uint64_t Size() const override { return size_; }
 
@@ -112,7 +132,7 @@ class FileBytes : public ByteSource {
   }
 
   HANDLE file_;
-  uint64_t size_;
+  uint64_t size_ = 0;
   Page pages_[kPages];
   int next_ = 0;
 };
@@ -127,11 +147,9 @@ const LanguageOrder& Languages() {
 }  // namespace
 
 bool GetFileCompanyName(HANDLE file, const wchar_t* path, std::wstring& companyName) {
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size)) return false;
-  std::unique_ptr<FileBytes> bytes(new (std::nothrow) FileBytes(file, static_cast<uint64_t>(size.QuadPart)));
-  if (!bytes) return false;
-  const VersionResourceRead read = ReadVersionCompanyName(*bytes, Languages());
+  FileBytes bytes(file);
+  if (!bytes.Start()) return false;
+  const VersionResourceRead read = ReadVersionCompanyName(bytes, Languages());
   switch (read.outcome) {
     case VersionResourceRead::Outcome::kFound:
       companyName.assign(read.companyName.begin(), read.companyName.end());

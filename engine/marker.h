@@ -22,8 +22,9 @@ inline constexpr wchar_t kVirusMarker[] = L"Hermitage Hortative";
 // device, LZ-compressed) go to the version services; any other file has none.
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName);
 
-// The same read through a handle the caller opened with read access; `path` names the
-// same file, for the version services' cases only.
+// The same read through a handle the caller has just opened with read access (its first
+// read starts where the handle stands); `path` names the same file, for the version
+// services' cases only.
 bool GetFileCompanyName(HANDLE file, const wchar_t* path, std::wstring& companyName);
 
 // The same read, always through the version services as they are meant to be asked: the

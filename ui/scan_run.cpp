@@ -1,5 +1,6 @@
 #include "ui/scan_run.h"
 
+#include <atomic>
 #include <memory>
 #include <set>
 
@@ -17,6 +18,8 @@ namespace {
 // How often the worker shows its progress; shared with the window's thread, which shows
 // the latest state itself when the user stops a run.
 engine::ProgressThrottle gProgressThrottle;
+
+std::atomic<const engine::ScanHooks*> gScanHooks{nullptr};
 
 // The dialog's progress line and current-file line, as the walk's progress shows.
 class DialogProgress : public engine::ProgressSink {
@@ -78,6 +81,8 @@ unsigned RunWorker(const Walk& walk) noexcept {
 
 }  // namespace
 
+void SetScanHooks(const engine::ScanHooks* hooks) { gScanHooks.store(hooks); }
+
 void WalkDirectoryTree(const std::wstring& root, HWND dialog) {
   DialogProgress progress(dialog);
   // Pending directories as paths, not open handles: one directory is held at a time. A
@@ -106,7 +111,8 @@ void WalkDirectoryTree(const std::wstring& root, HWND dialog) {
           pending.push_back({directory.finalPath() + L"\\" + entry.name, prefix + entry.name, entry.fileIndex, true});
         return true;
       }
-      stopped = !engine::ScanFile(directory, entry, prefix + entry.name, gScanState, progress, &gProgressThrottle);
+      stopped = !engine::ScanFile(directory, entry, prefix + entry.name, gScanState, progress, &gProgressThrottle,
+                                  gScanHooks.load());
       return !stopped;
     });
     if (stopped) return;

@@ -9,6 +9,10 @@
 
 #include "engine/scan_state.h"
 
+namespace engine {
+struct ScanHooks;
+}
+
 namespace ui {
 
 // The one run state of the process. Who writes and who reads each field is said at the
@@ -31,6 +35,10 @@ unsigned __stdcall ScanAllDrivesThreadProc(void* dialog);
 // once, and every path goes to the system in its "\\?\" form, so that nothing deeper
 // than MAX_PATH is missed; the current-file line shows the ordinary form.
 void WalkDirectoryTree(const std::wstring& root, HWND dialog);
+
+// Hooks that the walk hands to every file's scan (engine/scan_file.h): none in the program,
+// a test's to hold a worker inside a file. They must outlive every worker that has seen them.
+void SetScanHooks(const engine::ScanHooks* hooks);
 
 // Shows the texts of the file the worker handled last, from the window's thread. The worker
 // shows its progress about 20 times a second; when the user stops a run, the texts are

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 
 #include <gtest/gtest.h>
 
+#include "engine/scan_file.h"
 #include "engine/scan_state.h"
 #include "hosts.h"
 #include "tests/support/test_support.h"
@@ -27,15 +27,10 @@ using test::MainDialog;
 using test::TempDir;
 using test::Url;
 
-LONGLONG FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-  return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-// Starts the dialog's workers as the program does and can hold the latest one where it
-// stands, suspended: "the worker is still busy with its file" or "the stop came before the
-// worker's first file" is then a fact of the test, not a race with the disk or the clock.
+// Starts the dialog's workers as the program does and can hold the latest one, suspended at
+// its start or waiting inside a copy: "the worker is still busy with its file" or "the stop
+// came before the worker's first file" is then a fact of the test, not a race with the disk
+// or the clock.
 class WorkerHold {
  public:
   enum Mode { kWhenAsked, kFromItsStart };
@@ -45,31 +40,23 @@ class WorkerHold {
   }
   ~WorkerHold() {
     Release();
+    ui::SetScanHooks(nullptr);
     ui::SetWorkerStarter(nullptr);
     if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
   }
   WorkerHold(const WorkerHold&) = delete;
   WorkerHold& operator=(const WorkerHold&) = delete;
 
-  // Lets the worker run in short steps until the condition holds while it is suspended.
-  bool HoldWhen(const std::function<bool()>& condition) {
-    return test::PumpUntil(
-        [&] {
-          const HANDLE worker = gWorker.load();
-          if (!worker || SuspendThread(worker) == static_cast<DWORD>(-1)) return false;
-          CONTEXT context{};
-          context.ContextFlags = CONTEXT_CONTROL;
-          GetThreadContext(worker, &context);  // returns once the thread has stopped
-          if (condition()) {
-            gHeld = worker;
-            return true;
-          }
-          ResumeThread(worker);
-          return false;
-        },
-        30000);
+  // Holds the worker between two chunks of the copy it writes back over an infected file,
+  // and waits until it is there: busy with the file in hand, and holding no lock.
+  bool HoldInTheCopy() {
+    ResetEvent(gRelease);
+    ResetEvent(gInCopy);
+    ui::SetScanHooks(&gHooks);
+    return test::PumpUntilSignalled(gInCopy, 30000);
   }
   void Release() {
+    SetEvent(gRelease);
     if (const HANDLE worker = gHeld.exchange(nullptr)) ResumeThread(worker);
   }
   bool WaitForEnd() const {
@@ -92,6 +79,14 @@ class WorkerHold {
   static inline Mode gMode = kWhenAsked;
   static inline std::atomic<HANDLE> gWorker{nullptr};
   static inline std::atomic<HANDLE> gHeld{nullptr};
+  // For the whole process: a worker may still be copying after its test has ended.
+  static inline const HANDLE gInCopy = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  static inline const HANDLE gRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  static inline const engine::ScanHooks gHooks{nullptr, [](uint64_t) {
+                                                 SetEvent(gInCopy);
+                                                 WaitForSingleObject(gRelease, 60000);
+                                                 return true;
+                                               }};
 };
 
 class MainDialogTest : public testing::Test {
@@ -576,19 +571,15 @@ struct LongFileTree {
     dir.Write(L"tree\\first.txt", "first");
     dir.MakeDir(L"tree\\sub\\later");
     infected = dir.CopyFixture(L"marker_exact", L"tree\\sub\\big.exe");
-    infectedSize = FileSize(infected);
     former.assign(copyBytes, 'f');
     former.replace(0, 16, "former contents:");
     copy = dir.Write(L"tree\\sub\\big.sql", former);
     for (int i = 0; i < laterFiles; ++i) dir.Write(L"tree\\sub\\later\\later" + std::to_wstring(i) + L".txt", "x");
     files = 2 + laterFiles;  // after the restoration: first.txt, big.exe and the later files
   }
-  // The restoration has begun writing the copy over the infected file.
-  bool RestorationUnderWay() const { return FileSize(infected) > infectedSize; }
   bool Restored() const { return !test::Exists(copy) && test::ReadBytes(infected) == former; }
 
   std::wstring root, infected, copy;
-  LONGLONG infectedSize = 0;
   std::string former;
   int files = 0;
 };
@@ -600,7 +591,7 @@ TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
   WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
-  ASSERT_TRUE(hold.HoldWhen([&] { return tree.RestorationUnderWay(); }));
+  ASSERT_TRUE(hold.HoldInTheCopy());
 
   dialog.Click(IDC_START_STOP);  // stop
   HWND offer = dialog.WaitForOffer();
@@ -643,7 +634,7 @@ TEST_P(CloseDuringRunTest, FinishesTheFileInHandFirst) {
   WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
-  ASSERT_TRUE(hold.HoldWhen([&] { return tree.RestorationUnderWay(); }));
+  ASSERT_TRUE(hold.HoldInTheCopy());
 
   switch (GetParam()) {
     case CloseBy::kCloseBox:

@@ -74,9 +74,21 @@ mfk_make_prefix() {
       printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n\r\n'
       printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
       if [ -n "$extra" ]; then cat "$extra"; fi
+      # Last: when it is there, everything above it was imported.
+      printf '[HKEY_CURRENT_USER\\Software\\Wine\\MarrowFinchTests]\r\n"Settings"="imported"\r\n\r\n'
     } | iconv -f UTF-8 -t UTF-16 >"$reg"
-    "$WINE" regedit /S 'C:\mfk-settings.reg'
-    "$WINESERVER" -w
+    # regedit says nothing when an import fails, and a prefix without its drive types would
+    # let an all-drives scan walk the build folder: look, and try once more.
+    local attempt
+    for attempt in 1 2; do
+      "$WINE" regedit /S 'C:\mfk-settings.reg'
+      "$WINESERVER" -w
+      grep -q '"Settings"="imported"' "$prefix/user.reg" && break
+      if [ "$attempt" = 2 ]; then
+        echo "the settings were not imported into $prefix" >&2
+        return 1
+      fi
+    done
     rm -f "$reg"
     # Only C: stays: Z: is the whole Linux root, and any other letter Wine found is the host's.
     find "$prefix/dosdevices" -mindepth 1 -maxdepth 1 -name '?:' ! -name 'c:' -exec rm -f {} +

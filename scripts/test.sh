@@ -48,7 +48,8 @@ trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 cd "$MFK_BUILD"
 set +e
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
-  "$WINE" "$MFK_BUILD/bin/mfk_warmup.exe" </dev/null >/dev/null 2>&1
+  "$WINE" "$MFK_BUILD/bin/mfk_warmup.exe" </dev/null >/dev/null 2>&1 ||
+    { echo "the prefix'"'"'s drives were not ready after a minute" >&2; exit 1; }
   ctest --output-on-failure -j"$(nproc)" "$@"' warmup "$@"
 status=$?
 set -e

@@ -38,6 +38,8 @@ class LinkDir {
   }
   ~LinkDir() { test::RemoveTree(path_); }
   // The same bytes under a neutral name: a hard link, or a copy where a link can't be made.
+  // Names are never reused within the process: run in one process, the second test was
+  // answered from the file the first one had read under the same name.
   std::wstring Neutral(const std::wstring& path) {
     const std::wstring name = path_ + L"candidate" + std::to_wstring(next_++) + L".bin";
     if (!CreateHardLinkW(name.c_str(), path.c_str(), nullptr)) CopyFileW(path.c_str(), name.c_str(), FALSE);
@@ -46,7 +48,7 @@ class LinkDir {
 
  private:
   std::wstring path_;
-  int next_ = 0;
+  static inline int next_ = 0;
 };
 
 Tally ExpectSameReads(const std::vector<std::wstring>& files) {

@@ -46,6 +46,7 @@ mfk_wine_env "$prefix"
 trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 
 cd "$MFK_BUILD"
+rm -f "$MFK_BUILD/wine-start-failures.log"
 set +e
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$WINE" "$MFK_BUILD/bin/mfk_warmup.exe" </dev/null >/dev/null 2>&1 ||
@@ -53,6 +54,10 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   ctest --output-on-failure -j"$(nproc)" "$@"' warmup "$@"
 status=$?
 set -e
+if [ -s "$MFK_BUILD/wine-start-failures.log" ]; then
+  echo "== Wine failed to start a test program; each was started once more:"
+  cat "$MFK_BUILD/wine-start-failures.log"
+fi
 # The screen tests' screenshots (build/screenshots), as PNG files to look at.
 for bmp in "$MFK_BUILD"/screenshots/*.bmp; do
   [ -e "$bmp" ] && python3 "$MFK_ROOT/scripts/pngfile.py" "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"

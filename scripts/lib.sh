@@ -41,6 +41,14 @@ mfk_wine_env() {
   unset https_proxy HTTPS_PROXY HTTP_PROXY
 }
 
+# Brings up the prefix's services and desktop with output going nowhere, and waits until
+# Wine's mount manager knows every drive (tests/support/warmup.cpp). Run it under the display
+# the tests use, before the first test.
+mfk_warmup() {
+  "$WINE" "$MFK_BUILD/bin/mfk_warmup.exe" </dev/null >/dev/null 2>&1 ||
+    { echo "the prefix's drives were not ready after a minute" >&2; return 1; }
+}
+
 # mfk_reg_multi_sz <string>...: the hex(7) data of a REG_MULTI_SZ value in a .reg file.
 mfk_reg_multi_sz() {
   printf '%s\0' "$@" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//; s/,$/,00,00/'

@@ -49,9 +49,8 @@ cd "$MFK_BUILD"
 rm -f "$MFK_BUILD/wine-start-failures.log"
 set +e
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
-  "$WINE" "$MFK_BUILD/bin/mfk_warmup.exe" </dev/null >/dev/null 2>&1 ||
-    { echo "the prefix'"'"'s drives were not ready after a minute" >&2; exit 1; }
-  ctest --output-on-failure -j"$(nproc)" "$@"' warmup "$@"
+  source "$0" && mfk_warmup || exit 1
+  ctest --output-on-failure -j"$(nproc)" "$@"' "$MFK_ROOT/scripts/lib.sh" "$@"
 status=$?
 set -e
 if [ -s "$MFK_BUILD/wine-start-failures.log" ]; then

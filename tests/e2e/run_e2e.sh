@@ -29,6 +29,5 @@ export MFK_HTTP_PROXY="http://127.0.0.1:$(cat "$work/port")"
 export MFK_E2E_REQUESTS='T:\e2e\requests.log'
 mfk_wine_env "$prefix"
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
-"$WINE" "$MFK_BUILD/bin/mfk_warmup.exe" </dev/null >/dev/null 2>&1 ||
-  { echo "the prefix's drives were not ready after a minute" >&2; exit 1; }
+mfk_warmup || exit 1
 "$WINE" "$MFK_BUILD/bin/e2e_tests.exe"

@@ -70,6 +70,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The dialog object goes before the module is terminated.
   const INT_PTR result = RunMainDialog();
 
+  // A worker that outlived the dialog is stuck in a call the system won't cut short. It
+  // must neither keep the program alive nor run on while the runtime tears down what it
+  // uses, so the process ends here. Whatever it was restoring stays whole: the new file is
+  // deleted by the system when its handle goes, the infected file and its copy are as they were.
+  if (ui::WorkerStillRunning()) TerminateProcess(GetCurrentProcess(), static_cast<UINT>(result));
+
   gModule.Term();
   CoUninitialize();
   // 1 or 2, the command that ended the dialog; -1 when it never opened.

@@ -18,12 +18,14 @@ using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PI
 using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 using NtQueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+using NtQueryVolumeInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 
 struct Native {
   NtCreateFileFn createFile = nullptr;
   NtSetInformationFileFn setInformation = nullptr;
   NtQueryObjectFn queryObject = nullptr;
   NtQueryInformationFileFn queryInformation = nullptr;
+  NtQueryVolumeInformationFileFn queryVolume = nullptr;
 };
 
 const Native& NativeCalls() {
@@ -38,6 +40,8 @@ const Native& NativeCalls() {
           reinterpret_cast<NtQueryObjectFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
       n.queryInformation = reinterpret_cast<NtQueryInformationFileFn>(
           reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")));
+      n.queryVolume = reinterpret_cast<NtQueryVolumeInformationFileFn>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryVolumeInformationFile")));
     }
     return n;
   }();
@@ -47,11 +51,30 @@ const Native& NativeCalls() {
 // NtCreateFile's dispositions and options, as the native headers spell them.
 constexpr ULONG kFileOpen = 1;
 constexpr ULONG kFileCreate = 2;
+constexpr ULONG kFileDirectoryFile = 0x1;
 constexpr ULONG kFileSynchronousIoNonalert = 0x20;
 constexpr ULONG kFileNonDirectoryFile = 0x40;
+constexpr ULONG kFileCompleteIfOplocked = 0x100;
 constexpr ULONG kFileOpenReparsePoint = 0x00200000;
 constexpr ULONG kFileRenameInformation = 10;
 constexpr ULONG kFileInternalInformation = 6;
+constexpr ULONG kFileFsFullSizeInformation = 7;
+
+// FILE_FS_FULL_SIZE_INFORMATION: the volume's size and what this caller may still use of
+// it, quotas included.
+struct FullSizeInformation {
+  LARGE_INTEGER totalUnits;
+  LARGE_INTEGER callerAvailableUnits;
+  LARGE_INTEGER actualAvailableUnits;
+  ULONG sectorsPerUnit;
+  ULONG bytesPerSector;
+};
+
+// What NtCreateFile answers in the cases told apart.
+constexpr LONG kStatusOplockBreakInProgress = 0x00000108;
+constexpr LONG kStatusNameNotFound = static_cast<LONG>(0xC0000034L);
+constexpr LONG kStatusPathNotFound = static_cast<LONG>(0xC000003AL);
+constexpr LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043L);
 
 // FILE_RENAME_INFORMATION with room for a name.
 struct RenameInformation {
@@ -64,6 +87,61 @@ struct RenameInformation {
 bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
          CSTR_EQUAL;
+}
+
+// Opens `name` relative to the directory `root` with the native call. The status is the
+// call's own; a handle comes back only when it succeeded, which includes the case of an
+// opportunistic lock whose break has only begun.
+LONG CreateRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                    ULONG options, win::FileHandle& out) {
+  const Native& native = NativeCalls();
+  if (!native.createFile || name.empty() || name.size() * sizeof(WCHAR) > 0xFFFE) return kStatusNameNotFound;
+  UNICODE_STRING unicodeName;
+  unicodeName.Buffer = const_cast<PWSTR>(name.c_str());
+  unicodeName.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
+  unicodeName.MaximumLength = unicodeName.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, root, nullptr);
+  IO_STATUS_BLOCK io{};
+  HANDLE handle = nullptr;
+  const LONG status = native.createFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                        share, disposition, options | kFileSynchronousIoNonalert, nullptr, 0);
+  if (status >= 0 && handle) out.reset(handle);
+  return status;
+}
+
+// Splits a "\\?\" path into its volume's root ("\\?\C:\", "\\?\UNC\server\share\") and the
+// names of the folders below it. False for a path that names no volume, or whose names
+// step sideways ("." or "..", which the system would resolve against the names before).
+bool SplitAtRoot(const std::wstring& path, std::wstring& root, std::vector<std::wstring>& names) {
+  size_t at = 0;
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    const size_t server = path.find(L'\\', 8);
+    if (server == std::wstring::npos || server == 8) return false;
+    size_t share = path.find(L'\\', server + 1);
+    if (share == std::wstring::npos) share = path.size();
+    if (share == server + 1) return false;
+    root = path.substr(0, share) + L'\\';
+    at = share + 1;
+  } else if (path.compare(0, 4, L"\\\\?\\") == 0 && path.size() >= 6 && path[5] == L':' &&
+             (path.size() == 6 || path[6] == L'\\')) {
+    at = path.size() == 6 ? 6 : 7;
+    root = path.substr(0, 6) + L"\\";
+  } else {
+    return false;
+  }
+  names.clear();
+  while (at < path.size()) {
+    size_t end = path.find(L'\\', at);
+    if (end == std::wstring::npos) end = path.size();
+    if (end > at) {
+      std::wstring name = path.substr(at, end - at);
+      if (name == L"." || name == L"..") return false;
+      names.push_back(std::move(name));
+    }
+    at = end + 1;
+  }
+  return true;
 }
 
 }  // namespace
@@ -88,12 +166,6 @@ std::wstring LongPath(const std::wstring& path) {
   full.resize(length);
   if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
-}
-
-std::wstring DisplayPath(const std::wstring& path) {
-  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
-  if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
-  return path;
 }
 
 std::wstring FinalPath(HANDLE file) {
@@ -130,17 +202,46 @@ bool SetNormalAttributes(HANDLE file) {
   return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
-bool MarkForDeletion(HANDLE file) {
+bool MarkForDeletion(HANDLE file, bool deleteIt) {
   FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
+  disposition.DeleteFile = deleteIt ? TRUE : FALSE;
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
 bool HeldDirectory::Open(const std::wstring& path) {
-  handle_.reset(CreateFileW(LongPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle_) return false;
+  win::FileHandle handle(CreateFileW(LongPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return handle && Adopt(handle.release());
+}
+
+bool HeldDirectory::OpenIn(const HeldDirectory& parent, const std::wstring& name, ACCESS_MASK extraAccess) {
+  win::FileHandle handle;
+  if (name.find(L'\\') != std::wstring::npos || name == L"." || name == L"..") return false;
+  if (CreateRelative(parent.handle(), name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | extraAccess,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kFileOpen,
+                     kFileDirectoryFile | kFileOpenReparsePoint | kFileCompleteIfOplocked,
+                     handle) != 0 ||
+      !handle)
+    return false;
+  // Under Wine a host link is resolved even so: only where it really is tells.
+  return Adopt(handle.release()) && SameIgnoringCase(finalPath_, parent.finalPath() + L"\\" + name);
+}
+
+bool HeldDirectory::OpenEveryStep(const std::wstring& path) {
+  std::wstring root;
+  std::vector<std::wstring> names;
+  if (!SplitAtRoot(LongPath(path), root, names) || !Open(root)) return false;
+  for (const std::wstring& name : names) {
+    HeldDirectory next;
+    if (!next.OpenIn(*this, name)) return false;
+    *this = std::move(next);
+  }
+  return true;
+}
+
+bool HeldDirectory::Adopt(HANDLE raw) {
+  handle_.reset(raw);
   // Its attributes and its index, without its volume's serial number: that costs Wine about
   // a millisecond a directory, and a walk that enters no mount point stays on one volume.
   const Native& native = NativeCalls();
@@ -169,7 +270,7 @@ bool HeldDirectory::List(const std::function<bool(const DirectoryEntry&)>& onEnt
   DirectoryEntry entry;
   for (;;) {
     if (!GetFileInformationByHandleEx(handle_.get(), kind, buffer.get(), kBufferBytes))
-      return GetLastError() == ERROR_NO_MORE_FILES;
+      return kind == FileIdBothDirectoryInfo || GetLastError() == ERROR_NO_MORE_FILES;
     kind = FileIdBothDirectoryInfo;
     const auto* bytes = reinterpret_cast<const BYTE*>(buffer.get());
     for (size_t at = 0;;) {
@@ -185,26 +286,43 @@ bool HeldDirectory::List(const std::function<bool(const DirectoryEntry&)>& onEnt
   }
 }
 
-win::FileHandle HeldDirectory::OpenFile(const std::wstring& name, ACCESS_MASK access, ULONG share, long* status,
+win::FileHandle HeldDirectory::OpenFile(const std::wstring& name, ACCESS_MASK access, ULONG share, OpenResult* result,
                                         bool create) const {
+  OpenResult ignored;
+  OpenResult& outcome = result ? *result : ignored;
+  win::FileHandle file;
+  const LONG status =
+      CreateRelative(handle_.get(), name, access, share, create ? kFileCreate : kFileOpen,
+                     kFileNonDirectoryFile | kFileOpenReparsePoint | kFileCompleteIfOplocked, file);
+  if (status == kStatusOplockBreakInProgress) {
+    outcome = OpenResult::kLockBreaking;
+    return win::FileHandle();
+  }
+  if (status < 0 || !file) {
+    outcome = status == kStatusNameNotFound || status == kStatusPathNotFound ? OpenResult::kNoSuchFile
+              : status == kStatusSharingViolation                           ? OpenResult::kInUse
+                                                                              : OpenResult::kRefused;
+    return win::FileHandle();
+  }
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+    outcome = OpenResult::kNotDiskFile;
+    return win::FileHandle();
+  }
+  outcome = OpenResult::kOpened;
+  return file;
+}
+
+bool HeldDirectory::FreeBytes(uint64_t& bytes) const {
   const Native& native = NativeCalls();
-  if (status) *status = -1;
-  if (!native.createFile || name.empty() || name.size() * sizeof(WCHAR) > 0xFFFE) return win::FileHandle();
-  UNICODE_STRING unicodeName;
-  unicodeName.Buffer = const_cast<PWSTR>(name.c_str());
-  unicodeName.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
-  unicodeName.MaximumLength = unicodeName.Length;
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, handle_.get(), nullptr);
+  FullSizeInformation size{};
   IO_STATUS_BLOCK io{};
-  HANDLE file = nullptr;
-  const LONG result =
-      native.createFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-                        create ? kFileCreate : kFileOpen,
-                        kFileSynchronousIoNonalert | kFileNonDirectoryFile | kFileOpenReparsePoint, nullptr, 0);
-  if (status) *status = result;
-  if (result < 0 || !file) return win::FileHandle();
-  return win::FileHandle(file);
+  if (!native.queryVolume ||
+      native.queryVolume(handle_.get(), &io, &size, sizeof size, kFileFsFullSizeInformation) < 0)
+    return false;
+  const uint64_t unitBytes = static_cast<uint64_t>(size.sectorsPerUnit) * size.bytesPerSector;
+  const uint64_t units = static_cast<uint64_t>(size.callerAvailableUnits.QuadPart);
+  bytes = unitBytes != 0 && units > UINT64_MAX / unitBytes ? UINT64_MAX : units * unitBytes;
+  return true;
 }
 
 bool HeldDirectory::Holds(HANDLE file, const std::wstring& name) const {

@@ -39,8 +39,16 @@ bool FactsOf(HANDLE file, FileFacts& facts);
 // its names: "C:\a" gives "\\?\C:\a", "\\server\share" gives "\\?\UNC\server\share".
 // A relative path is made full first. Already long paths come back as they are.
 std::wstring LongPath(const std::wstring& path);
-// The ordinary form of a "\\?\" path, for showing it.
-std::wstring DisplayPath(const std::wstring& path);
+
+// How an open relative to a held directory went.
+enum class OpenResult {
+  kOpened,
+  kNoSuchFile,    // the name is not in the directory
+  kInUse,         // a handle of someone else's shares it with nobody who asks for this access
+  kLockBreaking,  // someone's opportunistic lock on it is being broken: left for a later run
+  kNotDiskFile,   // a pipe, a FIFO or a device: never read, it could keep a read waiting forever
+  kRefused,       // anything else: access denied, a directory, a deletion pending, ...
+};
 
 // One entry of a listing.
 struct DirectoryEntry {
@@ -54,6 +62,13 @@ class HeldDirectory {
   // Opens the directory without following a link at its last step: a path that names a
   // link, a junction or a file gives false. `path` may be in either form.
   bool Open(const std::wstring& path);
+  // Opens the subdirectory `name` of `parent` relative to its handle, without following a
+  // link; `extraAccess` (DELETE, say) is asked for besides what listing needs.
+  bool OpenIn(const HeldDirectory& parent, const std::wstring& name, ACCESS_MASK extraAccess = 0);
+  // Opens the directory at `path` one folder at a time from the volume's root, each
+  // relative to the one before: false when any folder on the way is a link, a junction or
+  // a mount point, so that nothing reached through it can pass for what the path names.
+  bool OpenEveryStep(const std::wstring& path);
 
   HANDLE handle() const { return handle_.get(); }
   // Where the directory really is, in "\\?\" form, without trailing backslash.
@@ -62,13 +77,15 @@ class HeldDirectory {
   const FileFacts& facts() const { return facts_; }
 
   // Lists the directory through its handle, "." and ".." left out. `onEntry` returns false
-  // to stop. False when the listing can't be read at all.
+  // to stop. False only when the listing can't be read at all; an error partway through
+  // ends it as if it had reached its end.
   bool List(const std::function<bool(const DirectoryEntry&)>& onEntry) const;
 
   // Opens an entry relative to this directory, never following a link at the last step
-  // (FILE_OPEN_REPARSE_POINT) and never a directory. `status` receives the system's
-  // NTSTATUS, so that "there is no such file" can be told from other failures.
-  win::FileHandle OpenFile(const std::wstring& name, ACCESS_MASK access, ULONG share, long* status = nullptr,
+  // (FILE_OPEN_REPARSE_POINT) and never a directory. It never waits: an opportunistic lock
+  // that someone holds on the file is not waited for (FILE_COMPLETE_IF_OPLOCKED), and what
+  // is no disk file is closed again at once. `result` says why nothing was opened.
+  win::FileHandle OpenFile(const std::wstring& name, ACCESS_MASK access, ULONG share, OpenResult* result = nullptr,
                            bool create = false) const;
 
   // True when `file` is the entry `name` of this directory where it stands now: its final
@@ -76,11 +93,18 @@ class HeldDirectory {
   // resolved on open, and this is what shows it.
   bool Holds(HANDLE file, const std::wstring& name) const;
 
+  // The bytes that this process may still write to the directory's volume. False when the
+  // volume can't say.
+  bool FreeBytes(uint64_t& bytes) const;
+
   // Renames an open file, of this directory, to `name` in this directory. Replaces an
   // existing file only when asked to.
   bool MoveInto(HANDLE file, const std::wstring& name, bool replace) const;
 
  private:
+  // Takes over an open handle when it is a directory and no reparse point.
+  bool Adopt(HANDLE handle);
+
   win::FileHandle handle_;
   std::wstring finalPath_;
   FileFacts facts_;
@@ -91,10 +115,7 @@ std::wstring FinalPath(HANDLE file);
 
 // Clears the attributes of an open file to "normal" (read-only, hidden and system go).
 bool SetNormalAttributes(HANDLE file);
-// Sets the file to be deleted when its last handle closes.
-bool MarkForDeletion(HANDLE file);
-
-// STATUS_OBJECT_NAME_NOT_FOUND: the name is not in the directory.
-inline constexpr long kStatusNameNotFound = static_cast<long>(0xC0000034L);
+// Sets the file to be deleted when its last handle closes, or takes that back.
+bool MarkForDeletion(HANDLE file, bool deleteIt = true);
 
 }  // namespace engine

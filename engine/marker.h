@@ -35,5 +35,6 @@ bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& co
 // True exactly when the company name can be read and contains the marker, in any case.
 bool IsVirusFile(const wchar_t* path);
 bool IsVirusFile(HANDLE file, const wchar_t* path);
+inline bool IsVirusFile(HANDLE file) { return IsVirusFile(file, L""); }
 
 }  // namespace engine

@@ -11,11 +11,9 @@ namespace engine {
 namespace {
 
 constexpr DWORD kCopyChunk = 4096;
+// What a restore leaves free on its volume at least.
+constexpr uint64_t kFreeSpaceMargin = 64ull * 1024 * 1024;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-std::wstring PathIn(const HeldDirectory& directory, const std::wstring& name) {
-  return directory.finalPath() + L"\\" + name;
-}
 
 // Another handle to a file of the directory, for an action its test handle lacks the
 // rights for; only when it is the very file that was tested.
@@ -35,13 +33,15 @@ void PutBackAttributes(const HeldDirectory& directory, const std::wstring& name,
 }
 
 // Copies `size` bytes of `from`, from its first byte, into the new file `to` and makes
-// them durable. False when any read or write fails or comes up short.
-bool CopyContents(HANDLE from, HANDLE to, uint64_t size, const ScanHooks* hooks) {
+// them durable. False when any read or write fails or comes up short, and when a stop is
+// requested between two chunks: a stop never waits for the rest of a long copy.
+bool CopyContents(HANDLE from, HANDLE to, uint64_t size, const std::atomic<int32_t>* stop, const ScanHooks* hooks) {
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kCopyChunk]);
   if (!buffer) return false;
   LARGE_INTEGER start{};
   if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN)) return false;
   for (uint64_t done = 0; done < size;) {
+    if (done > 0 && stop && stop->load() != 0) return false;
     const DWORD chunk = size - done < kCopyChunk ? static_cast<DWORD>(size - done) : kCopyChunk;
     DWORD read = 0;
     if (!ReadFile(from, buffer.get(), chunk, &read, nullptr) || read != chunk) return false;
@@ -52,6 +52,15 @@ bool CopyContents(HANDLE from, HANDLE to, uint64_t size, const ScanHooks* hooks)
   }
   // The copy is deleted once this file has taken its place: its bytes must be on disk first.
   return FlushFileBuffers(to) != FALSE;
+}
+
+// Whether a restored file of `size` bytes fits on the directory's volume with room to
+// spare. A copy that can't fit would only fill the volume before it failed; the margin
+// keeps the system and the user's programs from running out of space because of us.
+bool RoomFor(const HeldDirectory& directory, uint64_t size) {
+  uint64_t free = 0;
+  if (!directory.FreeBytes(free)) return true;  // a volume that can't say: the writes will tell
+  return free >= kFreeSpaceMargin && size <= free - kFreeSpaceMargin;
 }
 
 // The restored file keeps the infected one's access rights: its DACL as it stands, with
@@ -78,16 +87,21 @@ std::wstring TemporaryName() {
   return name;
 }
 
-// No copy: the file is nothing but the virus, and goes. It counts as deleted only when it
-// really is gone.
+// No copy that can be trusted: the file is nothing but the virus, and goes. Its
+// attributes are set to normal first (read-only, hidden and system files go too), then
+// comes the pause, and only then the open for deletion: a process that has just been
+// ended may still hold its file for that moment. It counts as deleted only when it really
+// is gone.
 Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
                            const FileFacts& facts, DWORD pauseMs = 0) {
-  win::FileHandle deleter = Reopen(directory, name, facts.id, DELETE | FILE_WRITE_ATTRIBUTES);
-  if (!deleter) return Restoration::kLeft;
-  // Read-only, hidden and system files go too.
-  SetNormalAttributes(deleter.get());
+  {
+    const win::FileHandle attributes = Reopen(directory, name, facts.id, FILE_WRITE_ATTRIBUTES);
+    if (!attributes) return Restoration::kLeft;
+    SetNormalAttributes(attributes.get());
+  }
   if (pauseMs) Sleep(pauseMs);
-  if (!MarkForDeletion(deleter.get())) {
+  win::FileHandle deleter = Reopen(directory, name, facts.id, DELETE);
+  if (!deleter || !MarkForDeletion(deleter.get())) {
     deleter.reset();
     PutBackAttributes(directory, name, facts);
     return Restoration::kLeft;
@@ -102,6 +116,15 @@ Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& n
   return Restoration::kDeleted;
 }
 
+// A copy is trusted only when it is what it claims: a plain file with no other name (a
+// hard link would copy somebody else's file into this one), really in this directory,
+// and not the virus itself.
+bool TrustedCopy(const HeldDirectory& directory, const std::wstring& copyName, HANDLE copy) {
+  FileFacts facts;
+  return FactsOf(copy, facts) && facts.plain() && facts.links == 1 && directory.Holds(copy, copyName) &&
+         !IsVirusFile(copy);
+}
+
 }  // namespace
 
 std::wstring BackupCopyName(const std::wstring& name) {
@@ -111,32 +134,29 @@ std::wstring BackupCopyName(const std::wstring& name) {
 }
 
 Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
-                             const FileFacts& facts, const ScanHooks* hooks) {
+                             const FileFacts& facts, const std::atomic<int32_t>* stop, const ScanHooks* hooks) {
   const std::wstring copyName = BackupCopyName(name);
   if (copyName.empty()) return Restoration::kLeft;
 
   // The copy, from the same directory; nobody may write it while it is read.
-  long status = 0;
+  OpenResult opened = OpenResult::kRefused;
   win::FileHandle copy =
-      directory.OpenFile(copyName, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, &status);
-  if (!copy) {
-    if (status == kStatusNameNotFound) return DeleteInfected(directory, name, std::move(tested), facts);
-    // There is one, but it can't be used now (a directory, in use, access denied): both stay
-    // for a later run.
-    return Restoration::kLeft;
-  }
-  // Trusted only when it is what it claims: a plain file with no other name (a hard link
-  // would copy somebody else's file into this one), really in this directory, and not the
-  // virus itself.
-  FileFacts copyFacts;
-  if (!FactsOf(copy.get(), copyFacts) || !copyFacts.plain() || copyFacts.links != 1 ||
-      !directory.Holds(copy.get(), copyName) || IsVirusFile(copy.get(), PathIn(directory, copyName).c_str()))
-    return Restoration::kLeft;
+      directory.OpenFile(copyName, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, &opened);
+  // One in use now may be a good copy: both stay for a later run.
+  if (opened == OpenResult::kInUse || opened == OpenResult::kLockBreaking) return Restoration::kLeft;
+  // No copy, or one that will never be trusted (a directory, a link, a pipe, another name
+  // of somebody else's file, the virus itself): the infected file is the virus all the
+  // same, tested through its own handle, and goes. Whatever stands at the copy's name stays.
+  if (!copy || !TrustedCopy(directory, copyName, copy.get()))
+    return DeleteInfected(directory, name, std::move(tested), facts);
+
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(copy.get(), &size)) return Restoration::kLeft;
+  if (!GetFileSizeEx(copy.get(), &size) || !RoomFor(directory, static_cast<uint64_t>(size.QuadPart)))
+    return Restoration::kLeft;
 
   // The copy's bytes go into a new file beside the infected one, which takes its place only
-  // once they are all on disk.
+  // once they are all on disk. Until then it is to be deleted when its handle closes, so
+  // that nothing is left of it whatever ends this restore, the end of this process included.
   win::FileHandle fresh =
       directory.OpenFile(TemporaryName(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | FILE_WRITE_ATTRIBUTES, 0,
                          nullptr, /*create=*/true);
@@ -149,8 +169,8 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // What the infected file had, but never read-only: the restored file is the user's to change.
   basic.FileAttributes = facts.attributes & ~FILE_ATTRIBUTE_READONLY;
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  if (!CopyAccessRights(tested.get(), fresh.get()) ||
-      !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), hooks) ||
+  if (!MarkForDeletion(fresh.get()) || !CopyAccessRights(tested.get(), fresh.get()) ||
+      !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), stop, hooks) ||
       !SetFileInformationByHandle(fresh.get(), FileBasicInfo, &basic, sizeof basic)) {
     discard();
     return Restoration::kLeft;
@@ -165,7 +185,8 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
     }
   }
   tested.reset();
-  if (!directory.MoveInto(fresh.get(), name, /*replace=*/true)) {
+  // Kept from here on: only a file that is not to be deleted can take the other's name.
+  if (!MarkForDeletion(fresh.get(), false) || !directory.MoveInto(fresh.get(), name, /*replace=*/true)) {
     discard();
     PutBackAttributes(directory, name, facts);
     return Restoration::kLeft;
@@ -176,7 +197,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   return Restoration::kRestored;
 }
 
-bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks) {
+bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks, const std::atomic<int32_t>* stop) {
   const size_t slash = path.find_last_of(L'\\');
   if (slash == std::wstring::npos) return false;
   const std::wstring name = path.substr(slash + 1);
@@ -185,13 +206,13 @@ bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks) {
   win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
   FileFacts facts;
   if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !directory.Holds(file.get(), name)) return false;
-  return RestoreVirusFile(directory, name, std::move(file), facts, hooks) != Restoration::kLeft;
+  return RestoreVirusFile(directory, name, std::move(file), facts, stop, hooks) != Restoration::kLeft;
 }
 
 bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
-                  const std::function<bool(HANDLE file, const std::wstring& path)>& condition, DWORD pauseMs) {
+                  const std::function<bool(HANDLE file)>& condition, DWORD pauseMs) {
   win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
-  if (!file || !condition(file.get(), PathIn(directory, name))) return false;
+  if (!file || !condition(file.get())) return false;
   FileFacts facts;
   if (FactsOf(file.get(), facts) && facts.plain() && directory.Holds(file.get(), name))
     DeleteInfected(directory, name, std::move(file), facts, pauseMs);
@@ -199,23 +220,28 @@ bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
 }
 
 bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,
-              ScanState& state, ProgressSink& progress, ProgressThrottle* throttle, const ScanHooks* hooks) {
+              ScanState& state, ProgressSink& progress, ProgressThrottle* throttle, const ScanHooks* hooks,
+              Restoration* outcome) {
   const bool goOn = state.stopRequested.load() == 0;
+  if (outcome) *outcome = Restoration::kLeft;
 
   ProgressSnapshot snapshot;
   snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
-  // A link is counted and nothing more: what it leads to is not this file.
+  // A link is counted and nothing more: what it leads to is not this file. So is what
+  // can't be opened without waiting or isn't a disk file (OpenFile says which).
   if ((entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
     win::FileHandle file = directory.OpenFile(entry.name, GENERIC_READ, kShareAll);
     FileFacts facts;
     // Infected, and the very file listed: a plain file where the walk found it (under Wine
     // a host link shows as a plain file in the listing, and resolves on open).
-    if (file && IsVirusFile(file.get(), PathIn(directory, entry.name).c_str()) && FactsOf(file.get(), facts) &&
-        facts.plain() && directory.Holds(file.get(), entry.name)) {
+    if (file && IsVirusFile(file.get()) && FactsOf(file.get(), facts) && facts.plain() &&
+        directory.Holds(file.get(), entry.name)) {
       state.virusesFound.fetch_add(1);
       if (hooks && hooks->afterVerdict) hooks->afterVerdict(entry.name);
-      if (RestoreVirusFile(directory, entry.name, std::move(file), facts, hooks) != Restoration::kLeft)
-        state.filesRestored.fetch_add(1);
+      const Restoration restoration =
+          RestoreVirusFile(directory, entry.name, std::move(file), facts, &state.stopRequested, hooks);
+      if (restoration != Restoration::kLeft) state.filesRestored.fetch_add(1);
+      if (outcome) *outcome = restoration;
     }
   }
   snapshot.virusesFound = state.virusesFound.load();
@@ -236,7 +262,7 @@ bool ScanFile(const std::wstring& path, ScanState& state, ProgressSink& progress
   if (slash == std::wstring::npos || entry.attributes == INVALID_FILE_ATTRIBUTES ||
       !directory.Open(path.substr(0, slash + 1)))
     entry.attributes = FILE_ATTRIBUTE_REPARSE_POINT;  // nothing to open: counted only
-  return ScanFile(directory, entry, path, state, progress, throttle, hooks);
+  return ScanFile(directory, entry, path, state, progress, throttle, hooks, nullptr);
 }
 
 }  // namespace engine

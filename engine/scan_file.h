@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -46,27 +47,35 @@ enum class Restoration {
 // Restores the infected file `name` of `directory`, which `tested` holds open (and which
 // this closes): writes the copy's bytes into a new file beside it and swaps that in for
 // the infected one, so that the file ends with either its old bytes or exactly the copy's,
-// never a mix; then deletes the copy. Without a copy, deletes the file.
+// never a mix; then deletes the copy. Without a copy that can be trusted, deletes the file
+// and leaves whatever stands at the copy's name. A copy in use, one that doesn't fit on
+// the volume, a failed read or write, and a stop requested during the copy leave both
+// files as they were.
 Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
-                             const FileFacts& facts, const ScanHooks* hooks = nullptr);
+                             const FileFacts& facts, const std::atomic<int32_t>* stop = nullptr,
+                             const ScanHooks* hooks = nullptr);
 // The same for a file named by its path, for callers that hold nothing open. True when
 // the file was restored or deleted.
-bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks = nullptr);
+bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks = nullptr,
+                      const std::atomic<int32_t>* stop = nullptr);
 
 // Tests the file `name` of `directory` through one handle with `condition` and, when it
-// holds and the file is the very one listed, pauses `pauseMs` and deletes it through a
-// handle to that same file, whatever its attributes. Returns whether the condition held.
+// holds and the file is the very one listed, deletes it through handles to that same file,
+// whatever its attributes: attributes first, then the pause of `pauseMs`, then the open for
+// deletion. Returns whether the condition held.
 bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
-                  const std::function<bool(HANDLE file, const std::wstring& path)>& condition, DWORD pauseMs = 0);
+                  const std::function<bool(HANDLE file)>& condition, DWORD pauseMs = 0);
 
 // Counts the file, tests it, restores it when infected and shows the counts and the
 // path. Returns false when the walk is to stop: stopRequested was set when it began.
 // The file is handled in full either way. An entry that is a link is counted and
-// nothing more. With a throttle, the texts are shown only when it allows, and always for
-// the file at which a stop request is seen.
+// nothing more; so is what isn't a disk file, or is held under an opportunistic lock
+// being broken. With a throttle, the texts are shown only when it allows, and always for
+// the file at which a stop request is seen. `outcome` receives what became of an infected
+// file (kLeft for any other).
 bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,
               ScanState& state, ProgressSink& progress, ProgressThrottle* throttle = nullptr,
-              const ScanHooks* hooks = nullptr);
+              const ScanHooks* hooks = nullptr, Restoration* outcome = nullptr);
 // The same for a file named by its path.
 bool ScanFile(const std::wstring& path, ScanState& state, ProgressSink& progress, ProgressThrottle* throttle = nullptr,
               const ScanHooks* hooks = nullptr);

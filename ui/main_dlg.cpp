@@ -18,6 +18,10 @@ constexpr UINT_PTR kFinishTimer = 1;
 constexpr UINT kFinishTimerPeriodMs = 200;
 // The button's caption is read into a buffer of this many characters.
 constexpr int kCaptionChars = 512;
+// How long the end of the dialog waits for a running worker. A copy checks for a stop
+// between its chunks, so this is ample unless the worker is stuck in the system; the
+// process then ends at once, well within three seconds of the close.
+constexpr DWORD kCloseGraceMs = 2000;
 
 constexpr wchar_t kStartCaption[] = L"开始查杀";
 
@@ -122,9 +126,9 @@ bool CMainDlg::IsLinkControlsOwnNotification(LPARAM control) const {
 void CMainDlg::OnEndDialog(int result) {
   if (m_run.closing) return;  // already ending, and waiting for the worker
   m_run.closing = true;
-  // A worker in the middle of restoring a file must not be cut off by the end of the
-  // process: it is asked to stop and finishes the file in hand first.
-  StopAndWaitForWorker(*this);
+  // A worker in the middle of a file is asked to stop, and gets a moment to finish it or
+  // abandon its copy; one that doesn't end by then ends with the process (app/main.cpp).
+  StopAndWaitForWorker(*this, kCloseGraceMs);
   EndDialog(result);
 }
 

@@ -21,6 +21,10 @@ HANDLE StartWithCrt(unsigned(__stdcall* procedure)(void*), void* argument) {
 
 WorkerStarter gStartWorker = &StartWithCrt;
 
+// A worker that didn't end within the grace its dialog's end gave it. Only the window's
+// thread touches it.
+win::KernelHandle gLingeringWorker;
+
 bool IsRunning(const win::KernelHandle& thread) {
   return thread && WaitForSingleObject(thread.get(), 0) == WAIT_TIMEOUT;
 }
@@ -121,12 +125,16 @@ void CheckScanFinished(CMainDlg& dialog) {
   OfferAndReset(dialog);
 }
 
-void StopAndWaitForWorker(CMainDlg& dialog) {
+bool StopAndWaitForWorker(CMainDlg& dialog, DWORD graceMs) {
   RunControl& run = dialog.runControl();
   run.awaitingOffer = false;
-  if (!IsRunning(run.worker)) return;
+  if (!IsRunning(run.worker)) return true;
   gScanState.stopRequested = 1;
-  win::WaitDispatching(run.worker.get(), dialog);
+  if (win::WaitDispatching(run.worker.get(), dialog, graceMs) || !IsRunning(run.worker)) return true;
+  gLingeringWorker = std::move(run.worker);
+  return false;
 }
+
+bool WorkerStillRunning() { return IsRunning(gLingeringWorker); }
 
 }  // namespace ui

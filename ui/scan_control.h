@@ -39,8 +39,15 @@ void RequestStop(CMainDlg& dialog);
 void CheckScanFinished(CMainDlg& dialog);
 
 // For the end of the dialog: asks a running worker to stop and waits, dispatching this
-// thread's messages, until it has finished the file in hand.
-void StopAndWaitForWorker(CMainDlg& dialog);
+// thread's messages, until it has finished the file in hand, but no longer than
+// `graceMs`. False when the worker is still running then (see WorkerStillRunning).
+bool StopAndWaitForWorker(CMainDlg& dialog, DWORD graceMs);
+
+// True while a worker that outlived the end of its dialog is still running. The program
+// then ends its process at once instead of tearing down what the worker still uses: a
+// worker can be stuck in a call the system doesn't let us cancel, and closing the window
+// must end the program all the same.
+bool WorkerStillRunning();
 
 // How workers are started: _beginthreadex unless a test puts in a starter that fails.
 // Returns the thread's handle, null when it couldn't be started.

@@ -104,6 +104,10 @@ void WalkDirectoryTree(const std::wstring& root, HWND dialog) {
     std::wstring prefix = std::move(next.display);
     if (prefix.empty() || prefix.back() != L'\\') prefix += L'\\';
     bool stopped = false;
+    // The names of the files restored in this directory while it is listed. On FAT and
+    // exFAT the entry of a file renamed into a directory can come up again later in the
+    // same listing; a restored file is met once.
+    std::set<std::wstring> restored;
     directory.List([&](const engine::DirectoryEntry& entry) {
       if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
         // Junctions, directory links and mount points are never entered.
@@ -111,8 +115,11 @@ void WalkDirectoryTree(const std::wstring& root, HWND dialog) {
           pending.push_back({directory.finalPath() + L"\\" + entry.name, prefix + entry.name, entry.fileIndex, true});
         return true;
       }
+      if (!restored.empty() && restored.count(entry.name) != 0) return true;
+      engine::Restoration outcome = engine::Restoration::kLeft;
       stopped = !engine::ScanFile(directory, entry, prefix + entry.name, gScanState, progress, &gProgressThrottle,
-                                  gScanHooks.load());
+                                  gScanHooks.load(), &outcome);
+      if (outcome == engine::Restoration::kRestored) restored.insert(entry.name);
       return !stopped;
     });
     if (stopped) return;

@@ -11,8 +11,11 @@ namespace {
 constexpr DWORD kUrlPartChars = 260;  // host and path buffers, the NUL included
 constexpr DWORD kConnectTimeoutMs = 20000;
 constexpr DWORD kReceiveTimeoutMs = 5000;
-// Always from the server, never into the cache.
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+// Always from the server, never into the cache. The tool runs as administrator: a server or
+// proxy that asks for credentials gets none (WinINet would otherwise log on with the
+// user's Windows credentials), no cookie is kept or sent, and a redirect is not followed.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTH |
+                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT;
 constexpr wchar_t kCloseHeader[] = L"Connection: Close";
 
 // Read right after the failed call, before any handle is closed.

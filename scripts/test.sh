@@ -39,11 +39,28 @@ rm -rf "$links" "$MFK_BUILD/special" && mkdir -p "$links/copy" "$links/outside" 
 ln -s ../outside/prog.sql "$links/copy/prog.sql"
 ln -s ../walk-outside "$links/walk/dirlink"
 ln -s ../walk-outside/prog.exe "$links/walk/filelink.exe"
+# FIFOs whose writer stays open, so that a read of one would wait for ever: a ".sql" copy
+# that is one, and one met by a walk.
+mkdir -p "$links/fifo-copy" "$links/fifo-walk"
+mkfifo "$links/fifo-copy/prog.sql" "$links/fifo-walk/x.exe"
+sleep 100000 3<>"$links/fifo-copy/prog.sql" 4<>"$links/fifo-walk/x.exe" &
+fifo_writer=$!
+trap 'kill $fifo_writer 2>/dev/null || true' EXIT
+
+# A volume of 256 MiB, for a copy that can't fit. Mounting needs root, as CI has; without
+# it the test that needs the volume says so and skips.
+small="$MFK_BUILD/smallvol"
+mountpoint -q "$small" 2>/dev/null && mfk_as_root umount "$small"
+rm -rf "$small" && mkdir -p "$small"
+if [ "$(id -u)" -eq 0 ] && mount -t tmpfs -o size=256m mfk-smallvol "$small" 2>/dev/null; then
+  touch "$small/mounted"
+fi
 
 mfk_wine_env "$prefix"
 # A persistent server: each test process then starts in a fraction of a second.
 "$WINESERVER" -p
-trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+trap '"$WINESERVER" -k 2>/dev/null || true; kill $fifo_writer 2>/dev/null || true
+  if mountpoint -q "$small"; then umount "$small" || true; fi' EXIT
 
 cd "$MFK_BUILD"
 rm -f "$MFK_BUILD/wine-start-failures.log"

@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -256,6 +257,63 @@ TEST_F(ProgramWithSilentServerTest, ClosingWhileReportsWaitForAnswersEndsAtOnce)
   EXPECT_LT(GetTickCount64() - start, kPromptEndMs);
   EXPECT_EQ(2u, exitCode);
 }
+
+// A restore under way when the program is closed, or killed: the copy is abandoned or cut
+// off, the infected file and its copy stay as they were, and nothing is left beside them.
+// Closing ends the program within three seconds.
+class ProgramDuringACopyTest : public ProgramTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(ProgramDuringACopyTest, LeavesBothFilesAndNothingElse) {
+  const bool kill = GetParam();
+  ProductFolder folder(ProductFolder::State::kFolder);
+  test::TempDir dir;
+  // Long enough to take many seconds under Wine; sparse, so that only the program writes.
+  constexpr uint64_t kCopyBytes = 4ull << 30;
+  ULARGE_INTEGER free{};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(dir.path().c_str(), &free, nullptr, nullptr));
+  if (free.QuadPart < kCopyBytes + (256u << 20)) GTEST_SKIP() << "the test drive has less than 4 GiB free";
+  const std::wstring big = dir.MakeDir(L"big") + L"\\";
+  const std::wstring infected = dir.CopyFixture(L"marker_exact", L"big\\big.exe");
+  {
+    const win::FileHandle copy(
+        CreateFileW((big + L"big.sql").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    LARGE_INTEGER size;
+    size.QuadPart = static_cast<LONGLONG>(kCopyBytes);
+    ASSERT_TRUE(copy && SetFilePointerEx(copy.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(copy.get()));
+  }
+  const std::set<std::wstring> before = test::Names(big);
+
+  Process program(test::ProgramPath());
+  const HWND window = MainWindowOf(program);
+  ASSERT_NE(nullptr, window) << "no main window";
+  DWORD_PTR unused = 0;
+  SendMessageTimeoutW(GetDlgItem(window, 1014), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(big.c_str()),
+                      SMTO_ABORTIFHUNG, 5000, &unused);
+  PostMessageW(GetDlgItem(window, 1008), BM_CLICK, 0, 0);
+  ASSERT_TRUE(test::PumpUntil([&] { return test::Names(big).size() > before.size(); }, 60000))
+      << "the restore never began";
+
+  const ULONGLONG start = GetTickCount64();
+  DWORD exitCode = 0;
+  if (kill) {
+    ASSERT_TRUE(program.Kill());
+  } else {
+    EXPECT_TRUE(PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0));
+  }
+  ASSERT_TRUE(program.WaitForEnd(10000, exitCode));
+  if (!kill) {
+    EXPECT_LT(GetTickCount64() - start, 3000u);
+    EXPECT_EQ(2u, exitCode);
+  }
+  EXPECT_TRUE(test::PumpUntil([&] { return test::Names(big) == before; }, 5000)) << "the new file was left behind";
+  EXPECT_TRUE(test::ReadBytes(test::FixturePath(L"marker_exact")) == test::ReadBytes(infected));
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(GetFileAttributesExW((big + L"big.sql").c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(kCopyBytes, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, ProgramDuringACopyTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Killed" : "Closed"; });
 
 // The program built without its resource script: the main dialog has no template.
 TEST_F(ProgramTest, ADialogThatCannotOpenGivesExitCodeMinusOne) {

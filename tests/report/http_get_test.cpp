@@ -72,17 +72,23 @@ class HttpGetTest : public testing::Test {
 struct StatusCase {
   int status;
   HRESULT result;
+  const char* headers;  // added to the answer
 };
 
 class HttpStatusTest : public HttpGetTest, public testing::WithParamInterface<StatusCase> {};
 
+// A redirect is not followed, and a request for credentials gets none: the tool runs as
+// administrator, and a proxy or server that asks must not get its Windows logon.
 TEST_P(HttpStatusTest, StatusBecomesTheResultAndTheRequestIsAsSent) {
-  test::HttpRecorder server(GetParam().status);
+  const std::string redirect = "Location: http://127.0.0.1:" + std::to_string(test::ClosedLoopbackPort()) + "/x\r\n";
+  test::HttpRecorder server(GetParam().status, GetParam().status == 302 ? redirect : GetParam().headers);
   ASSERT_TRUE(server.listening());
 
   EXPECT_EQ(GetParam().result, report::HttpGet(server.Url(kReportPath).c_str()));
 
   ASSERT_TRUE(server.WaitForRequests(1, 5000));
+  EXPECT_EQ(1, server.connections()) << "asked once, never again with credentials";
+  EXPECT_FALSE(server.Requests().at(0).HasHeader("Authorization"));
   const test::HttpRequest request = server.Requests().at(0);
   EXPECT_EQ("GET " + test::Utf8(kReportPath) + " HTTP/1.1", request.line);
   EXPECT_EQ("Close", request.Header("Connection"));
@@ -92,14 +98,18 @@ TEST_P(HttpStatusTest, StatusBecomesTheResultAndTheRequestIsAsSent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, HttpStatusTest,
-                         testing::Values(StatusCase{200, S_OK}, StatusCase{404, static_cast<HRESULT>(0xA0060194)},
-                                         StatusCase{500, static_cast<HRESULT>(0xA00601F4)}),
+                         testing::Values(StatusCase{200, S_OK, ""}, StatusCase{404, static_cast<HRESULT>(0xA0060194), ""},
+                                         StatusCase{500, static_cast<HRESULT>(0xA00601F4), ""},
+                                         StatusCase{302, static_cast<HRESULT>(0xA006012E), ""},
+                                         StatusCase{401, static_cast<HRESULT>(0xA0060191),
+                                                    "WWW-Authenticate: Negotiate\r\nWWW-Authenticate: NTLM\r\n"
+                                                    "WWW-Authenticate: Basic realm=\"x\"\r\n"}),
                          [](const testing::TestParamInfo<StatusCase>& info) {
                            return "Status" + std::to_string(info.param.status);
                          });
 
-TEST_F(HttpGetTest, IdenticalRequestsAllReachTheServer) {
-  test::HttpRecorder server(200);
+TEST_F(HttpGetTest, IdenticalRequestsAllReachTheServerWithoutCookies) {
+  test::HttpRecorder server(200, "Set-Cookie: mfk=1\r\n");
   ASSERT_TRUE(server.listening());
   const std::wstring url = server.Url(L"/same?x=1");
 
@@ -107,6 +117,7 @@ TEST_F(HttpGetTest, IdenticalRequestsAllReachTheServer) {
   EXPECT_EQ(S_OK, report::HttpGet(url.c_str()));
   EXPECT_TRUE(server.WaitForRequests(2, 5000)) << "the second answer came from a cache";
   EXPECT_EQ(2, server.connections());
+  EXPECT_FALSE(server.Requests().at(1).HasHeader("Cookie")) << "a cookie was kept";
 }
 
 TEST_F(HttpGetTest, RefusedConnectionGivesTheSystemError) {

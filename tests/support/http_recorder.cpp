@@ -121,7 +121,8 @@ bool HttpRequest::HasHeader(const std::string& name) const {
   return false;
 }
 
-HttpRecorder::HttpRecorder(int status) : status_(status), ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+HttpRecorder::HttpRecorder(int status, std::string extraHeaders)
+    : status_(status), extraHeaders_(std::move(extraHeaders)), ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   thread_.reset(CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
   // The server thread signals once it listens (or has given up).
   if (thread_) WaitForSingleObject(ready_.get(), 10000);
@@ -196,7 +197,8 @@ void HttpRecorder::Serve() {
       continue;
     }
     const std::string response = "HTTP/1.1 " + std::to_string(status_) + " " + Reason(status_) +
-                                 "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+                                 "\r\n" + extraHeaders_ +
+                                 "Content-Length: 0\r\nConnection: close\r\n\r\n";
     send(client.get(), response.data(), static_cast<int>(response.size()), 0);
     shutdown(client.get(), SD_SEND);
   }

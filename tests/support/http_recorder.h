@@ -30,9 +30,9 @@ class HttpRecorder {
  public:
   // Answers every request with this status ("HTTP/1.1 <status> ...", empty body), or,
   // with kNeverAnswer, reads the request and holds the connection open until the
-  // recorder goes.
+  // recorder goes. `extraHeaders` ("Name: value\r\n" each) go into every answer.
   static constexpr int kNeverAnswer = 0;
-  explicit HttpRecorder(int status = 200);
+  explicit HttpRecorder(int status = 200, std::string extraHeaders = {});
   ~HttpRecorder();
   HttpRecorder(const HttpRecorder&) = delete;
   HttpRecorder& operator=(const HttpRecorder&) = delete;
@@ -56,6 +56,7 @@ class HttpRecorder {
   void Serve();
 
   const int status_;
+  const std::string extraHeaders_;
   uint16_t port_ = 0;
   win::KernelHandle ready_;
   win::KernelHandle thread_;

@@ -46,6 +46,8 @@ bool Process::WaitUntilReady(DWORD timeoutMs) const {
   return false;
 }
 
+bool Process::Kill() const { return process_ && TerminateProcess(process_.get(), 9); }
+
 bool Process::WaitForEnd(DWORD timeoutMs, DWORD& exitCode) const {
   if (!process_ || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
   return GetExitCodeProcess(process_.get(), &exitCode) != FALSE;

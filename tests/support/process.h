@@ -27,6 +27,8 @@ class Process {
   // True once the main module is loaded and its path can be read from outside, as the
   // process sweep reads it. A process still starting up has no module list yet.
   bool WaitUntilReady(DWORD timeoutMs = 10000) const;
+  // Ends the process at once, as the task manager would.
+  bool Kill() const;
   // True when the process ended within the time-out; its exit code then goes to exitCode.
   bool WaitForEnd(DWORD timeoutMs, DWORD& exitCode) const;
 

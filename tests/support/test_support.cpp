@@ -93,6 +93,18 @@ void WalkTree(const std::wstring& dir, const std::function<void(const std::wstri
   }
 }
 
+std::set<std::wstring> Names(const std::wstring& folder) {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  win::FindHandle listing(FindFirstFileW((folder + L"*").c_str(), &entry));
+  if (!listing) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.insert(name);
+  } while (FindNextFileW(listing.get(), &entry));
+  return names;
+}
+
 void RemoveTree(const std::wstring& path) {
   // On the \\?\ form, so that names Win32 would trim (such as "...") go too.
   std::wstring full = path;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ std::string ReadBytes(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 bool Exists(const std::wstring& path);
 DWORD Attributes(const std::wstring& path);
+// The names in a folder (given with a trailing backslash), "." and ".." left out.
+std::set<std::wstring> Names(const std::wstring& folder);
 // Deletes a tree, whatever the attributes of its files.
 void RemoveTree(const std::wstring& path);
 // Visits every entry below dir (a path without a trailing backslash), depth first: a

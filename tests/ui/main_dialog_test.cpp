@@ -578,6 +578,10 @@ struct LongFileTree {
     files = 2 + laterFiles;  // after the restoration: first.txt, big.exe and the later files
   }
   bool Restored() const { return !test::Exists(copy) && test::ReadBytes(infected) == former; }
+  // Both files as they were: a copy abandoned by a stop changes neither.
+  bool Untouched() const {
+    return test::ReadBytes(copy) == former && test::ReadBytes(infected) == test::ReadBytes(test::FixturePath(L"marker_exact"));
+  }
 
   std::wstring root, infected, copy;
   std::string former;
@@ -610,24 +614,26 @@ TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
   ASSERT_TRUE(offer);
   EXPECT_TRUE(IsWindowEnabled(button));
   EXPECT_TRUE(tree.Restored());
-  // The new run began after the old worker had ended: it counted every file once, and the
-  // restored file is clean now.
-  EXPECT_EQ(L"扫描完成，未发现病毒", test::ItemText(offer, IDC_SUMMARY));
-  EXPECT_EQ(tree.files, ui::gScanState.filesScanned.load());
-  EXPECT_EQ(engine::FormatProgressLine(tree.files, 0, 0), dialog.Text(IDC_PROGRESS));
+  // The new run began after the old worker had ended, which abandoned its copy at the stop:
+  // the new run counted every file once (the copy too, listed before the restoration
+  // deleted it) and restored the infected file.
+  EXPECT_EQ(L"扫描完成，查出1个病毒，恢复1个文件", test::ItemText(offer, IDC_SUMMARY));
+  EXPECT_EQ(tree.files + 1, ui::gScanState.filesScanned.load());
+  EXPECT_EQ(engine::FormatProgressLine(tree.files + 1, 1, 1), dialog.Text(IDC_PROGRESS));
   ASSERT_TRUE(dialog.DeclineOffer(offer));
   ASSERT_TRUE(dialog.WaitForIdleAfterRun());
   EXPECT_EQ(2, dialog.Offers());
   EXPECT_EQ(2, dialog.CloseWithCloseBox());
 }
 
-// Closing during a run: the worker is asked to stop and finishes the file in hand before
-// the dialog ends (and with it the process); the window answers meanwhile; no offer.
+// Closing during a run: the worker is asked to stop and abandons the copy in hand, which
+// leaves both files as they were, before the dialog ends (and with it the process); the
+// window answers meanwhile; no offer.
 enum class CloseBy { kCloseBox, kEscape, kCommandTwo };
 
 class CloseDuringRunTest : public MainDialogTest, public testing::WithParamInterface<CloseBy> {};
 
-TEST_P(CloseDuringRunTest, FinishesTheFileInHandFirst) {
+TEST_P(CloseDuringRunTest, AbandonsTheCopyInHand) {
   const LongFileTree tree(dir, 64u << 20, 20);
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
@@ -654,10 +660,33 @@ TEST_P(CloseDuringRunTest, FinishesTheFileInHandFirst) {
   hold.Release();
   EXPECT_EQ(2, dialog.thread().WaitForEnd(60000));
   EXPECT_EQ(0, ui::gScanState.workerRunning.load()) << "the worker ended before the dialog did";
-  EXPECT_TRUE(tree.Restored());
+  EXPECT_FALSE(ui::WorkerStillRunning());
+  EXPECT_TRUE(tree.Untouched());
   // first.txt, the file in hand and the one after it at most: the walk stopped.
   EXPECT_LE(ui::gScanState.filesScanned.load(), 4);
   EXPECT_EQ(0, dialog.Offers());
+}
+
+// A worker that doesn't end (stuck in a call the system won't cut short) doesn't keep the
+// dialog open: it ends after a moment's grace, and the program then ends its process.
+TEST_F(MainDialogTest, CloseWithAStuckWorkerEndsAfterAMoment) {
+  const LongFileTree tree(dir, 64u << 20, 20);
+  MainDialog dialog;
+  ASSERT_TRUE(dialog.hwnd());
+  WorkerHold hold;
+  dialog.SetPath(tree.root);
+  dialog.Click(IDC_START_STOP);
+  ASSERT_TRUE(hold.HoldInTheCopy());
+
+  const ULONGLONG start = GetTickCount64();
+  PostMessageW(dialog.hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(2, dialog.thread().WaitForEnd(10000));
+  EXPECT_LT(GetTickCount64() - start, 3000u) << "the program ends within three seconds of the close";
+  EXPECT_TRUE(ui::WorkerStillRunning()) << "the program is told to end its process";
+  hold.Release();
+  ASSERT_TRUE(hold.WaitForEnd());
+  EXPECT_FALSE(ui::WorkerStillRunning());
+  EXPECT_TRUE(tree.Untouched());
 }
 
 INSTANTIATE_TEST_SUITE_P(Closes, CloseDuringRunTest,

@@ -68,6 +68,15 @@ TEST_F(ScanRunTest, LinksAreNeverFollowed) {
   EXPECT_EQ("somebody else's data", test::ReadBytes(outside + L"prog.sql"));
 }
 
+// Planted by scripts/test.sh from the host: T:\\links\\fifo-walk\\x.exe is a FIFO whose writer
+// stays open, so a read of it would never end. It is counted and never read.
+TEST_F(ScanRunTest, AFifoIsCountedAndNeverRead) {
+  window.SetPath(L"T:\\links\\fifo-walk");
+  ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, window.hwnd(), 20000)) << "the walk waits on the FIFO";
+  EXPECT_EQ(1, ui::gScanState.filesScanned.load());
+  EXPECT_EQ(1, ui::gScanState.scanFinished.load());
+}
+
 // Windows cuts ordinary paths at MAX_PATH; the walk hands the system the "\\?\" form and
 // shows the ordinary one. (Wine doesn't enforce the limit, so here this passes either way.)
 TEST_F(ScanRunTest, FilesDeeperThanMaxPathAreScanned) {

@@ -146,6 +146,16 @@ bool SplitAtRoot(const std::wstring& path, std::wstring& root, std::vector<std::
 
 }  // namespace
 
+OpenResult ClassifyOpen(long status, DWORD fileType) {
+  // STATUS_OPLOCK_BREAK_IN_PROGRESS is a success: the handle is there, but the lock's
+  // owner hasn't let go yet, and whatever we did next could wait for it.
+  if (status == kStatusOplockBreakInProgress) return OpenResult::kLockBreaking;
+  if (status == kStatusNameNotFound || status == kStatusPathNotFound) return OpenResult::kNoSuchFile;
+  if (status == kStatusSharingViolation) return OpenResult::kInUse;
+  if (status < 0) return OpenResult::kRefused;
+  return fileType == FILE_TYPE_DISK ? OpenResult::kOpened : OpenResult::kNotDiskFile;
+}
+
 bool FactsOf(HANDLE file, FileFacts& facts) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info)) return false;
@@ -294,21 +304,8 @@ win::FileHandle HeldDirectory::OpenFile(const std::wstring& name, ACCESS_MASK ac
   const LONG status =
       CreateRelative(handle_.get(), name, access, share, create ? kFileCreate : kFileOpen,
                      kFileNonDirectoryFile | kFileOpenReparsePoint | kFileCompleteIfOplocked, file);
-  if (status == kStatusOplockBreakInProgress) {
-    outcome = OpenResult::kLockBreaking;
-    return win::FileHandle();
-  }
-  if (status < 0 || !file) {
-    outcome = status == kStatusNameNotFound || status == kStatusPathNotFound ? OpenResult::kNoSuchFile
-              : status == kStatusSharingViolation                           ? OpenResult::kInUse
-                                                                              : OpenResult::kRefused;
-    return win::FileHandle();
-  }
-  if (GetFileType(file.get()) != FILE_TYPE_DISK) {
-    outcome = OpenResult::kNotDiskFile;
-    return win::FileHandle();
-  }
-  outcome = OpenResult::kOpened;
+  outcome = file ? ClassifyOpen(status, GetFileType(file.get())) : ClassifyOpen(status < 0 ? status : -1, 0);
+  if (outcome != OpenResult::kOpened) file.reset();
   return file;
 }
 

@@ -50,6 +50,10 @@ enum class OpenResult {
   kRefused,       // anything else: access denied, a directory, a deletion pending, ...
 };
 
+// What an open's NTSTATUS and the opened handle's GetFileType mean for us. Apart so that
+// the cases Wine can't make (an opportunistic lock being broken) are tested all the same.
+OpenResult ClassifyOpen(long status, DWORD fileType);
+
 // One entry of a listing.
 struct DirectoryEntry {
   std::wstring name;

@@ -157,6 +157,9 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // The copy's bytes go into a new file beside the infected one, which takes its place only
   // once they are all on disk. Until then it is to be deleted when its handle closes, so
   // that nothing is left of it whatever ends this restore, the end of this process included.
+  // It is marked the moment after it is made: a FILE_DELETE_ON_CLOSE given at its creation
+  // could not be taken back before the rename (Windows can only since 10 version 1709, with
+  // FileDispositionInformationEx, which Wine doesn't implement).
   win::FileHandle fresh =
       directory.OpenFile(TemporaryName(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | FILE_WRITE_ATTRIBUTES, 0,
                          nullptr, /*create=*/true);

@@ -58,10 +58,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   DefWindowProcW(nullptr, 0, 0, 0);
 
   // The size is that of the structure's first version (8 bytes), which every version of
-  // the common controls accepts.
+  // the common controls accepts. This first call loads comctl32, from its version 6
+  // assembly, now that the DLL search is restricted (win/system_dlls.h).
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
   static_assert(sizeof controls == 8, "INITCOMMONCONTROLSEX is two DWORDs");
-  InitCommonControlsEx(&controls);
+  win::InitCommonControlsEx(&controls);
 
   CheckProductFolder();
 

@@ -82,7 +82,7 @@ LRESULT CSimpleLink::OnMouseMove() {
   if (!m_bHover) {
     TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, hwnd(), 0};
     // Refused tracking leaves the link blue; the next move asks again.
-    m_bHover = _TrackMouseEvent(&track);
+    m_bHover = win::_TrackMouseEvent(&track);
     InvalidateRect(hwnd(), nullptr, FALSE);
   }
   return 0;

@@ -11,11 +11,14 @@
 //
 // Built on comctl32's SetWindowSubclass/DefSubclassProc rather than swapping GWLP_WNDPROC:
 // several subclasses of one window then chain correctly whatever order they come and go
-// in, and nothing breaks when the control was made by another module.
+// in, and nothing breaks when the control was made by another module. comctl32 is loaded
+// from the system folder at first use (win/system_dlls.h).
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
+
+#include "win/system_dlls.h"
 
 namespace win {
 
@@ -32,7 +35,7 @@ class SubclassedWindow {
   // or when this object is attached already.
   bool SubclassWindow(HWND window) noexcept {
     if (hwnd_ || !window || !IsWindow(window)) return false;
-    if (!SetWindowSubclass(window, &SubclassedWindow::Proc, SubclassId(), reinterpret_cast<DWORD_PTR>(this)))
+    if (!win::SetWindowSubclass(window, &SubclassedWindow::Proc, SubclassId(), reinterpret_cast<DWORD_PTR>(this)))
       return false;
     hwnd_ = window;
     return true;
@@ -42,7 +45,7 @@ class SubclassedWindow {
   HWND UnsubclassWindow() noexcept {
     HWND window = hwnd_;
     if (!window) return nullptr;
-    RemoveWindowSubclass(window, &SubclassedWindow::Proc, SubclassId());
+    win::RemoveWindowSubclass(window, &SubclassedWindow::Proc, SubclassId());
     hwnd_ = nullptr;
     return window;
   }
@@ -52,7 +55,7 @@ class SubclassedWindow {
  protected:
   // The control's own handling of a message (and of any subclass attached before us).
   LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    return DefSubclassProc(hwnd_, message, wParam, lParam);
+    return win::DefSubclassProc(hwnd_, message, wParam, lParam);
   }
 
   // Called after the window's last message, once the object is detached.
@@ -68,7 +71,7 @@ class SubclassedWindow {
       // The window's last message: the control's own procedure still sees it, and the
       // object lets go of a handle that is about to mean nothing.
       self->UnsubclassWindow();
-      const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+      const LRESULT result = win::DefSubclassProc(window, message, wParam, lParam);
       self->OnFinalMessage(window);
       return result;
     }
@@ -78,7 +81,7 @@ class SubclassedWindow {
     try {
       return self->WindowProc(message, wParam, lParam);
     } catch (...) {
-      return DefSubclassProc(window, message, wParam, lParam);
+      return win::DefSubclassProc(window, message, wParam, lParam);
     }
   }
 

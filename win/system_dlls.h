@@ -3,9 +3,16 @@
 // Windows looks for a DLL that is not a KnownDLL in the program's own folder first. The
 // program runs as administrator from wherever it was downloaded to, and anyone who can
 // drop a version.dll or wininet.dll beside it would be loaded into it before its first
-// window. So the executable imports only KnownDLLs (and comctl32, which its manifest binds
-// to the system's side-by-side copy); the others are loaded here on first use with the
-// search limited to the system folder, and their functions are found by name.
+// window. So the executable imports only KnownDLLs; the others are loaded here on first use
+// with the search limited to the system folder, and their functions are found by name.
+//
+// comctl32 is one of them even though the manifest binds it to the system's side-by-side
+// copy: a DLL the program imports is loaded, and starts, before any code of the program
+// runs, and comctl32's start-up loads DLLs of its own by their bare names (Wine's loads
+// uxtheme.dll), which would then be looked for beside the program. Loaded here, after the
+// search is restricted, it is still the version 6 assembly: the activation context that
+// the manifest gives the process redirects LoadLibrary of comctl32.dll as it redirects an
+// import of it.
 //
 // The functions below have the names, parameters and results of the system's own, in
 // namespace win: a call site changes by its qualifier alone. When the DLL or the function
@@ -14,6 +21,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <wininet.h>
 
 namespace win {
@@ -27,6 +35,13 @@ bool RestrictDllSearch() noexcept;
 
 // Loads a DLL from the system folder only. Null when that fails.
 HMODULE LoadSystemLibrary(const wchar_t* name) noexcept;
+
+// COMCTL32.dll
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls) noexcept;
+BOOL SetWindowSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR data) noexcept;
+BOOL RemoveWindowSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id) noexcept;
+LRESULT DefSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) noexcept;
 
 // VERSION.dll
 DWORD GetFileVersionInfoSizeW(LPCWSTR path, LPDWORD handle) noexcept;

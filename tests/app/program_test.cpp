@@ -5,6 +5,7 @@
 // machine identifier's key, and put both back.
 #include <windows.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -198,8 +199,24 @@ TEST_F(ProgramTest, ArgumentsChangeNothing) {
             ReportQueries(recorder_.Requests()));
 }
 
-// DLLs planted beside the program under the names of DLLs it uses: it works as usual and
-// loads none of them.
+// The full paths of the modules loaded in a running process, lower-cased.
+std::vector<std::wstring> ModulesOf(const Process& program) {
+  std::vector<std::wstring> paths;
+  win::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, program.id()));
+  if (!snapshot) return paths;
+  MODULEENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Module32FirstW(snapshot.get(), &entry); more; more = Module32NextW(snapshot.get(), &entry)) {
+    std::wstring path = entry.szExePath;
+    CharLowerBuffW(path.data(), static_cast<DWORD>(path.size()));
+    paths.push_back(path);
+  }
+  return paths;
+}
+
+// DLLs planted beside the program under the names of DLLs it uses, or that the DLLs it
+// uses load by their bare names (comctl32 loads uxtheme.dll): it works as usual, loads none
+// of them, and its dialogs still have the version 6 common controls.
 TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
   ProductFolder folder(ProductFolder::State::kMissing);
   test::TempDir dir;
@@ -207,7 +224,7 @@ TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
   ASSERT_TRUE(CopyFileW(test::ProgramPath().c_str(), exe.c_str(), FALSE));
   // Wine's own user32 imports version.dll, so Wine loads a version.dll beside any window
   // program before the program's first instruction; Windows' user32 doesn't.
-  std::vector<std::wstring> planted{L"wininet.dll"};
+  std::vector<std::wstring> planted{L"wininet.dll", L"uxtheme.dll", L"comctl32.dll"};
   if (!test::RunningUnderWine()) planted.push_back(L"version.dll");
   const std::wstring plantedDll = test::ExeDir() + L"fixtures\\planted.dll";
   for (const std::wstring& name : planted) ASSERT_TRUE(CopyFileW(plantedDll.c_str(), (dir / name).c_str(), FALSE));
@@ -223,7 +240,7 @@ TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
   struct KeyRemover {
     ~KeyRemover() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\MarrowFinchKiller.exe"); }
   } removeKey;
-  for (const wchar_t* dll : {L"version", L"wininet"})
+  for (const wchar_t* dll : {L"version", L"wininet", L"uxtheme", L"comctl32"})
     ASSERT_EQ(ERROR_SUCCESS,
               RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\MarrowFinchKiller.exe\\DllOverrides",
                               dll, REG_SZ, L"native,builtin", 30));
@@ -232,6 +249,15 @@ TEST_F(ProgramTest, DllsPlantedBesideTheProgramAreNotLoaded) {
   const HWND window = program.WaitForWindow(test::kMainTitle, kStartMs);
   ASSERT_NE(nullptr, window) << "no main window";
   ASSERT_TRUE(recorder_.WaitForRequests(2, kReportMs));
+
+  // comctl32 comes from the version 6 Common-Controls assembly, as the manifest says.
+  std::wstring comctl32;
+  for (const std::wstring& path : ModulesOf(program))
+    if (path.size() >= 13 && path.compare(path.size() - 13, 13, L"\\comctl32.dll") == 0) comctl32 = path;
+  EXPECT_NE(std::wstring::npos, comctl32.find(L"\\winsxs\\")) << test::Utf8(comctl32);
+  EXPECT_NE(std::wstring::npos, comctl32.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6."))
+      << test::Utf8(comctl32);
+
   EXPECT_EQ(2u, CloseAndWait(program, window, WM_SYSCOMMAND, SC_CLOSE));
   for (const std::wstring& name : planted) EXPECT_FALSE(test::Exists(dir / (name + L".loaded"))) << test::Utf8(name);
 }

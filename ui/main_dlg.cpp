@@ -1,6 +1,5 @@
 #include "ui/main_dlg.h"
 
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include "controls/dialog_surface.h"
@@ -9,6 +8,7 @@
 #include "ui/scan_run.h"
 #include "win/handles.h"
 #include "win/module.h"
+#include "win/shell_open.h"
 
 namespace ui {
 
@@ -163,9 +163,9 @@ LRESULT CMainDlg::OnEraseBackground(HDC dc) {
   return controls::PaintDialogSurface(dc, client, m_hIconLarge, m_hLogo);
 }
 
-void CMainDlg::OpenPage(const std::wstring& url) {
-  ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-}
+// As the signed-in user, through the desktop's shell: the browser must not inherit this
+// process's administrator token (win/shell_open.h).
+void CMainDlg::OpenPage(const std::wstring& url) { win::OpenInBrowser(url); }
 
 void ResetToIdle(CMainDlg& dialog) {
   dialog.SetDlgItemText(IDC_PROMPT, L"选择扫描目录：");

@@ -1,11 +1,10 @@
 #include "ui/offer_dlg.h"
 
-#include <shellapi.h>
-
 #include <string>
 
 #include "hosts.h"
 #include "ui/scan_run.h"
+#include "win/shell_open.h"
 
 namespace ui {
 
@@ -38,8 +37,9 @@ LRESULT COKDlg::OnInitDialog() {
 void OfferDownload() {
   COKDlg offer;
   if (offer.DoModal(GetActiveWindow()) != IDOK) return;
-  const std::wstring url = std::wstring(L"http://") + hosts::kDownload + L"/MorvaSetup.exe";
-  ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  // The browser, and the setup it downloads, run as the signed-in user, not as this
+  // elevated process (win/shell_open.h).
+  win::OpenInBrowser(std::wstring(L"http://") + hosts::kDownload + L"/MorvaSetup.exe");
 }
 
 }  // namespace ui

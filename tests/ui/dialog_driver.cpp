@@ -345,11 +345,37 @@ std::vector<CommandSpy::Command> CommandSpy::CommandsFor(int id) const {
   return matching;
 }
 
+namespace {
+
+constexpr wchar_t kRecorderKey[] = L"Software\\MarrowFinchTests";
+constexpr wchar_t kRecorderLogValue[] = L"UrlLog";
+// Tests of several executables run at once: whoever holds this records.
+constexpr wchar_t kRecorderLock[] = L"MarrowFinchTests.UrlLog";
+// Long enough for another test's whole run with its pages.
+constexpr DWORD kRecorderLockMs = 60000;
+
+}  // namespace
+
 OpenedUrls::OpenedUrls(const std::wstring& dir) : path_(dir + L"opened-urls.txt") {
-  SetEnvironmentVariableW(L"MFK_URL_LOG", path_.c_str());
+  lock_.reset(CreateMutexW(nullptr, FALSE, kRecorderLock));
+  const DWORD waited = lock_ ? WaitForSingleObject(lock_.get(), kRecorderLockMs) : WAIT_FAILED;
+  // An abandoned lock is ours too: its holder ended without handing it back.
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    ADD_FAILURE() << "another test kept the stand-in browser's log for a minute";
+    return;
+  }
+  recording_ = true;
+  const DWORD bytes = static_cast<DWORD>((path_.size() + 1) * sizeof(wchar_t));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kRecorderKey, kRecorderLogValue, REG_SZ, path_.c_str(), bytes));
 }
 
-OpenedUrls::~OpenedUrls() { SetEnvironmentVariableW(L"MFK_URL_LOG", nullptr); }
+OpenedUrls::~OpenedUrls() {
+  if (!recording_) return;
+  // A browser still starting would write into the next test's log.
+  WaitForRecordersToEnd();
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRecorderKey, kRecorderLogValue);
+  ReleaseMutex(lock_.get());
+}
 
 bool OpenedUrls::RecorderIsTheBrowser() {
   wchar_t command[1024] = {};
@@ -360,9 +386,9 @@ bool OpenedUrls::RecorderIsTheBrowser() {
   return std::wstring(command).find(L"url_recorder.exe") != std::wstring::npos;
 }
 
-std::vector<std::wstring> OpenedUrls::Lines() const {
+std::vector<OpenedUrls::Opened> OpenedUrls::Entries() const {
   const std::string bytes = ReadBytes(path_);
-  std::vector<std::wstring> lines;
+  std::vector<Opened> entries;
   size_t start = 0;
   while (start < bytes.size()) {
     size_t end = bytes.find('\n', start);
@@ -371,14 +397,30 @@ std::vector<std::wstring> OpenedUrls::Lines() const {
     std::wstring wide(line.size(), L'\0');
     wide.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(),
                                     static_cast<int>(wide.size())));
-    lines.push_back(wide);
+    const size_t tab = wide.find(L'\t');
+    entries.push_back({wide.substr(0, tab), tab == std::wstring::npos ? L"" : wide.substr(tab + 1)});
     start = end + 1;
   }
-  return lines;
+  return entries;
+}
+
+std::vector<std::wstring> OpenedUrls::Lines() const {
+  std::vector<std::wstring> urls;
+  for (const Opened& opened : Entries()) urls.push_back(opened.url);
+  return urls;
+}
+
+std::vector<std::wstring> OpenedUrls::Parents() const {
+  std::vector<std::wstring> parents;
+  for (Opened& opened : Entries()) {
+    CharLowerBuffW(opened.parent.data(), static_cast<DWORD>(opened.parent.size()));
+    parents.push_back(opened.parent);
+  }
+  return parents;
 }
 
 bool OpenedUrls::WaitFor(size_t count, DWORD timeoutMs) const {
-  return PumpUntil([&] { return Lines().size() >= count; }, timeoutMs) && WaitForRecordersToEnd(timeoutMs);
+  return PumpUntil([&] { return Entries().size() >= count; }, timeoutMs) && WaitForRecordersToEnd(timeoutMs);
 }
 
 bool OpenedUrls::WaitForRecordersToEnd(DWORD timeoutMs) {
@@ -389,8 +431,7 @@ bool OpenedUrls::WaitForRecordersToEnd(DWORD timeoutMs) {
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-      if (entry.th32ParentProcessID == GetCurrentProcessId() && lstrcmpiW(entry.szExeFile, L"url_recorder.exe") == 0)
-        return true;
+      if (lstrcmpiW(entry.szExeFile, L"url_recorder.exe") == 0) return true;
     }
     return false;
   };

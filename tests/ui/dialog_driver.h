@@ -171,22 +171,40 @@ class CommandSpy {
 // "http://<host><path>", a page as the program opens it.
 inline std::wstring Url(const wchar_t* host, const wchar_t* path) { return std::wstring(L"http://") + host + path; }
 
-// Files the stand-in browser of the test prefix records: each URL the shell opens from
-// this process becomes one line of a file in `dir`.
+// What the stand-in browser of the test prefix (tests/ui/url_recorder.c) records while the
+// object lives: each URL the shell opens becomes one line of a file in `dir`, with the name
+// of the program that started the browser. The browser started by the desktop's shell has
+// the shell's environment, so the file is named in the registry, and one test at a time in
+// the whole prefix records: the object waits for any other (a lock across processes).
 class OpenedUrls {
  public:
+  struct Opened {
+    std::wstring url;
+    // The browser's parent process: "explorer.exe" when the desktop's shell opened it.
+    std::wstring parent;
+  };
   explicit OpenedUrls(const std::wstring& dir);
+  // Waits until no browser runs any more, then lets the next test record.
   ~OpenedUrls();
+  OpenedUrls(const OpenedUrls&) = delete;
+  OpenedUrls& operator=(const OpenedUrls&) = delete;
   // The handler of http URLs in the prefix is the recorder (scripts/test.sh registers it).
   static bool RecorderIsTheBrowser();
+  bool recording() const { return recording_; }
+  std::vector<Opened> Entries() const;
+  // The URLs alone, in order.
   std::vector<std::wstring> Lines() const;
-  // Waits until `count` lines are there and every recorder started by this process has ended.
+  // The browsers' parent processes alone, in order and lower-cased.
+  std::vector<std::wstring> Parents() const;
+  // Waits until `count` lines are there and every recorder has ended.
   bool WaitFor(size_t count, DWORD timeoutMs = 20000) const;
-  // Waits until no recorder started by this process runs any more.
+  // Waits until no recorder runs any more, whoever started it.
   static bool WaitForRecordersToEnd(DWORD timeoutMs = 20000);
 
  private:
   std::wstring path_;
+  win::KernelHandle lock_;
+  bool recording_ = false;
 };
 
 }  // namespace test

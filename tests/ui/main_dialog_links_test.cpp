@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "controls/dialog_surface.h"
@@ -12,6 +13,7 @@
 #include "tests/ui/dialog_driver.h"
 #include "tests/ui/worker_support.h"
 #include "ui/resource.h"
+#include "win/shell_open.h"
 
 namespace {
 
@@ -71,7 +73,31 @@ TEST_F(MainDialogLinksTest, PressOnALinkAndReleaseElsewhereOpensItsPage) {
   const std::vector<std::wstring> expected = {Url(hosts::kMainSite, L"/ztmf.html"), Url(hosts::kMainSite, L"/?s=1"),
                                               Url(hosts::kCommunity, L"/?s=1")};
   EXPECT_EQ(expected, opened.Lines());
+  // The desktop's shell started the browser, as the signed-in user, not this process.
+  EXPECT_EQ(std::vector<std::wstring>(3, L"explorer.exe"), opened.Parents());
   EXPECT_EQ(2, dialog.CloseWithCloseBox());
+}
+
+// Where the desktop's shell can't be reached, the page still opens, from this process as
+// before. A thread without COM can't reach it; a real machine without Explorer can't be
+// made in the shared test prefix.
+TEST_F(MainDialogLinksTest, WithoutTheDesktopsShellThePageOpensFromThisProcess) {
+  ASSERT_TRUE(test::OpenedUrls::RecorderIsTheBrowser()) << "scripts/test.sh registers the recorder as the browser";
+  const test::OpenedUrls opened(dir.path());
+  bool throughShell = true;
+  std::thread withoutCom([&] {
+    throughShell = win::OpenThroughDesktopShell(Url(hosts::kMainSite, L"/?s=1"));
+    win::OpenInBrowser(Url(hosts::kMainSite, L"/ztmf.html"));
+  });
+  withoutCom.join();
+  EXPECT_FALSE(throughShell);
+  ASSERT_TRUE(opened.WaitFor(1));
+  EXPECT_EQ(std::vector<std::wstring>{Url(hosts::kMainSite, L"/ztmf.html")}, opened.Lines());
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring name = wcsrchr(self, L'\\') + 1;
+  CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+  EXPECT_EQ(std::vector<std::wstring>{name}, opened.Parents());
 }
 
 // A double click: the link fires on each of the two releases, and the static control

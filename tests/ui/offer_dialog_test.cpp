@@ -190,6 +190,8 @@ TEST_F(OfferDialogTest, EnterAcceptsAndOpensTheDownload) {
   ASSERT_TRUE(run.WaitForEnd());
   ASSERT_TRUE(opened.WaitFor(1));
   EXPECT_EQ(std::vector<std::wstring>{test::Url(hosts::kDownload, L"/MorvaSetup.exe")}, opened.Lines());
+  // The desktop's shell started the browser: the setup it downloads runs as the user.
+  EXPECT_EQ(std::vector<std::wstring>{L"explorer.exe"}, opened.Parents());
 }
 
 TEST_F(OfferDialogTest, CancelEscapeAndCloseBoxOpenNothing) {

@@ -20,9 +20,9 @@ MvFontPool* MvFontPool::Instance() {
   return gFontPool;
 }
 
-HFONT MvFontPool::GetFont(uint16_t key) {
+HFONT MvFontPool::GetFont(uint16_t key, UINT dpi) {
   MvFontPool* pool = Instance();
-  return pool ? pool->Find(key) : nullptr;
+  return pool ? pool->Find(key, dpi) : nullptr;
 }
 
 MvFontPool::MvFontPool() {
@@ -33,7 +33,7 @@ MvFontPool::MvFontPool() {
 
   // The base font is kept even when it could not be made: key 0 is not tried again.
   const HFONT base = CreateFontIndirectW(&template_);
-  if (!Insert(0, base) && base) DeleteObject(base);
+  if (!Insert(0, win::kDefaultDpi, base) && base) DeleteObject(base);
 }
 
 MvFontPool::~MvFontPool() {
@@ -47,21 +47,24 @@ MvFontPool::~MvFontPool() {
   }
 }
 
-HFONT MvFontPool::Find(uint16_t key) {
-  if (const Entry* entry = Lookup(key)) return entry->font;
+HFONT MvFontPool::Find(uint16_t key, UINT dpi) {
+  if (const Entry* entry = Lookup(key, dpi)) return entry->font;
 
   LOGFONTW variant = template_;
+  LONG height = template_.lfHeight;
   if (key != 0) {
     // The weight is always set, so a variant without the bold bit is regular even where
     // the system's GUI font is not.
     variant.lfWeight = (key & kFontBold) ? FW_BOLD : FW_NORMAL;
     variant.lfUnderline = (key & kFontUnderline) ? TRUE : FALSE;
     variant.lfItalic = (key & kFontItalic) ? TRUE : FALSE;
-    variant.lfHeight = template_.lfHeight - static_cast<int8_t>(key >> 8);
+    height -= static_cast<int8_t>(key >> 8);
   }
+  // Scaled after the size is grown, so that a font keeps its proportion to the others.
+  variant.lfHeight = win::ScaleToDpi(height, dpi);
   const HFONT font = CreateFontIndirectW(&variant);
   if (!font) return nullptr;  // not kept: the next request tries again
-  if (!Insert(key, font)) {
+  if (!Insert(key, dpi, font)) {
     // A font that can't be kept would be made anew, and leaked, at every paint.
     DeleteObject(font);
     return nullptr;
@@ -69,15 +72,15 @@ HFONT MvFontPool::Find(uint16_t key) {
   return font;
 }
 
-MvFontPool::Entry* MvFontPool::Lookup(uint16_t key) const {
+MvFontPool::Entry* MvFontPool::Lookup(uint16_t key, UINT dpi) const {
   for (Entry* entry = buckets_[key % kBuckets]; entry; entry = entry->next)
-    if (entry->key == key) return entry;
+    if (entry->key == key && entry->dpi == dpi) return entry;
   return nullptr;
 }
 
-bool MvFontPool::Insert(uint16_t key, HFONT font) {
+bool MvFontPool::Insert(uint16_t key, UINT dpi, HFONT font) {
   Entry*& head = buckets_[key % kBuckets];
-  Entry* entry = new (std::nothrow) Entry{key, font, head};
+  Entry* entry = new (std::nothrow) Entry{key, dpi, font, head};
   if (!entry) return false;
   head = entry;
   return true;

@@ -95,6 +95,25 @@ TEST(FontPoolTest, LinkAndTitleFontsAreTahomaAtTheirHeights) {
   EXPECT_EQ(L"Tahoma", realTitle.face);
 }
 
+// The height at 96 DPI, after the key's size change, scaled to the DPI and rounded to the
+// nearest pixel: one font per key and DPI, kept.
+TEST(FontPoolTest, HeightsScaleWithTheDpi) {
+  const struct {
+    uint16_t key;
+    UINT dpi;
+    LONG height;
+  } rows[] = {{controls::kLinkFontKey, 120, -14},  {controls::kLinkFontKey, 144, -17}, {controls::kLinkFontKey, 192, -22},
+              {controls::kTitleFontKey, 120, -26}, {controls::kTitleFontKey, 144, -32}, {controls::kTitleFontKey, 192, -42},
+              {0x0000, 144, -17},                  {0xFF00, 192, -20}};
+  for (const auto& row : rows) {
+    const HFONT font = MvFontPool::GetFont(row.key, row.dpi);
+    EXPECT_EQ(row.height, Describe(font).lfHeight) << std::hex << row.key << std::dec << " at " << row.dpi;
+    EXPECT_EQ(font, MvFontPool::GetFont(row.key, row.dpi));
+    EXPECT_NE(MvFontPool::GetFont(row.key), font);
+  }
+  EXPECT_EQ(MvFontPool::GetFont(controls::kLinkFontKey), MvFontPool::GetFont(controls::kLinkFontKey, 96));
+}
+
 TEST(FontPoolTest, HighByteIsASignedSizeChange) {
   EXPECT_EQ(-10, Describe(MvFontPool::GetFont(0xFF00)).lfHeight);
   EXPECT_EQ(-12, Describe(MvFontPool::GetFont(0x0100)).lfHeight);

@@ -1,6 +1,9 @@
 #include "controls/dialog_surface.h"
 
+#include <algorithm>
+
 #include "controls/font_pool.h"
+#include "win/dpi.h"
 #include "win/handles.h"
 
 namespace controls {
@@ -16,39 +19,63 @@ void FillSolid(HDC dc, const RECT& rect, COLORREF colour) {
   SetBkColor(dc, previous);
 }
 
-// One row of the context's current pen, end point excluded as LineTo does.
-void HorizontalLine(HDC dc, int y, int left, int right) {
-  MoveToEx(dc, left, y, nullptr);
-  LineTo(dc, right, y);
+// Rows of the context's current pen, end point excluded as LineTo does.
+void HorizontalLine(HDC dc, int y, int rows, int left, int right) {
+  for (int row = y; row < y + rows; ++row) {
+    MoveToEx(dc, left, row, nullptr);
+    LineTo(dc, right, row);
+  }
 }
 
 }  // namespace
 
-LRESULT PaintDialogSurface(HDC dc, const RECT& client, HICON icon, HBITMAP logo) {
+SurfaceLayout LayoutSurface(const RECT& client, UINT dpi) {
+  const auto scaled = [dpi](int pixels) { return win::ScaleToDpi(pixels, dpi); };
+  SurfaceLayout layout{};
+  layout.bandHeight = scaled(kBandHeight);
+  layout.bottomBand = {client.left, client.bottom - layout.bandHeight, client.right, client.bottom};
+  layout.topBand = {client.left, client.top, client.right, client.top + layout.bandHeight};
+  layout.bottomSeparator = layout.bottomBand.top;
+  layout.topSeparator = layout.topBand.bottom;
+  layout.separatorRows = std::max(1, static_cast<int>(dpi / win::kDefaultDpi));
+  layout.icon = {client.left + scaled(kIconPosition.x), client.top + scaled(kIconPosition.y)};
+  layout.logo = {client.right - scaled(kLogoFromRight), client.bottom - scaled(kLogoFromBottom)};
+  layout.title = layout.topBand;
+  InflateRect(&layout.title, -scaled(kTitleInset), 0);
+  return layout;
+}
+
+UINT LogoDpiFor(UINT dpi) {
+  UINT chosen = kLogoDpis[0];
+  for (const UINT drawnFor : kLogoDpis)
+    if (drawnFor <= dpi) chosen = drawnFor;
+  return chosen;
+}
+
+LRESULT PaintDialogSurface(HDC dc, const RECT& client, UINT dpi, HICON icon, HBITMAP logo) {
+  const SurfaceLayout layout = LayoutSurface(client, dpi);
   // Later steps draw over earlier ones; the controls draw themselves over all of it.
-  RECT r = client;
-  FillSolid(dc, r, GetSysColor(COLOR_BTNFACE));  // read at every paint: follows the system
+  FillSolid(dc, client, GetSysColor(COLOR_BTNFACE));  // read at every paint: follows the system
 
   // Bottom band, its separator on its own first row, and the logo in it. No pen is
   // selected: a paint context's default pen is one pixel of solid black.
-  r.top = r.bottom - kBandHeight;
-  FillSolid(dc, r, kBandColour);
-  HorizontalLine(dc, r.top, client.left, client.right);
-  PaintLogo(dc, logo, client.right - kLogoFromRight, client.bottom - kLogoFromBottom);
+  FillSolid(dc, layout.bottomBand, kBandColour);
+  HorizontalLine(dc, layout.bottomSeparator, layout.separatorRows, client.left, client.right);
+  PaintLogo(dc, logo, layout.logo.x, layout.logo.y);
 
   // Top band, and its separator on the first row below it.
-  r.top = client.top;
-  r.bottom = client.top + kBandHeight;
-  FillSolid(dc, r, kBandColour);
-  HorizontalLine(dc, r.bottom, client.left, client.right);
+  FillSolid(dc, layout.topBand, kBandColour);
+  HorizontalLine(dc, layout.topSeparator, layout.separatorRows, client.left, client.right);
 
   // Title and icon. The title keeps the context's text colour, black in a paint context.
   SetBkMode(dc, TRANSPARENT);
   {
-    win::SelectionRestorer font(dc, MvFontPool::GetFont(kTitleFontKey));
-    if (icon) DrawIcon(dc, client.left + kIconPosition.x, client.top + kIconPosition.y, icon);
-    InflateRect(&r, -kTitleInset, 0);
-    DrawTextW(dc, kTitleText, -1, &r, DT_SINGLELINE | DT_VCENTER);
+    win::SelectionRestorer font(dc, MvFontPool::GetFont(kTitleFontKey, dpi));
+    // At the icon's own size (no DI_DEFAULTSIZE): the system's large-icon size is that of
+    // the system's DPI, not necessarily the window's.
+    if (icon) DrawIconEx(dc, layout.icon.x, layout.icon.y, icon, 0, 0, 0, nullptr, DI_NORMAL);
+    RECT title = layout.title;
+    DrawTextW(dc, kTitleText, -1, &title, DT_SINGLELINE | DT_VCENTER);
   }
   return 1;
 }

@@ -1,10 +1,9 @@
 #include "controls/simple_link.h"
 
-#include <commctrl.h>
-
 #include <vector>
 
 #include "controls/font_pool.h"
+#include "win/dpi.h"
 #include "win/handles.h"
 
 namespace controls {
@@ -56,8 +55,9 @@ LRESULT CSimpleLink::OnPaint() {
   GetClientRect(hwnd(), &client);
   SetBkMode(dc, TRANSPARENT);
   {
-    // Without a pooled font the text comes out in the context's current font.
-    win::SelectionRestorer font(dc, MvFontPool::GetFont(kLinkFontKey));
+    // At the control's DPI, which its rectangle grew with. Without a pooled font the text
+    // comes out in the context's current font.
+    win::SelectionRestorer font(dc, MvFontPool::GetFont(kLinkFontKey, win::DpiForWindow(hwnd())));
 
     // The label paints its own ground, as it answers the erase request without erasing.
     const COLORREF previous = SetBkColor(dc, m_crBackground);

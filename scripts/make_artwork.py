@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Draws the program's artwork and writes it as resource files:
 
-  app/res/app.ico   icon group 128: 48, 32 and 16 pixels, 32 bits per pixel
-  app/res/logo.bmp  bitmap 203: 116 x 27 pixels, 8 bits per pixel with a palette
+  app/res/app.ico       icon group 128: 64, 48, 40, 32, 24, 20 and 16 pixels, 32 bits per
+                        pixel: the large and the small icon at 100, 125, 150 and 200 %
+  app/res/logo.bmp      bitmap 203: 116 x 27 pixels, 8 bits per pixel with a palette
+  app/res/logo-120.bmp  bitmaps 204, 205 and 206: the same logo drawn for 120, 144 and
+  app/res/logo-144.bmp  192 DPI (145 x 34, 174 x 41, 232 x 54), so that the dialog never
+  app/res/logo-192.bmp  has to stretch it
 
 The design: a blue shield with a light rim, on it a white finch struck through by a red
 bar; the logo sets the same shield beside the maker's name in blue capitals, on the
@@ -228,9 +232,26 @@ def logo_colour_at(segments, rings, mark):
     return colour_at
 
 
-def logo_pixels():
+ICON_SIZES = [64, 48, 40, 32, 24, 20, 16]
+LOGO_DPIS = [96, 120, 144, 192]
+
+
+def scaled(length, dpi):
+    """A length at 96 DPI, at dpi, rounded as the dialog's MulDiv rounds it."""
+    return (length * dpi + 48) // 96
+
+
+def logo_pixels(dpi=96):
+    """The logo drawn for a DPI: the same design, every length scaled, edges sampled anew."""
     segments, rings = letter_strokes()
-    return render(LOGO_SIZE, logo_colour_at(segments, rings, True), 4, ground=BAND)
+    colour_at = logo_colour_at(segments, rings, True)
+    scale = dpi / 96
+    size = (scaled(LOGO_SIZE[0], dpi), scaled(LOGO_SIZE[1], dpi))
+    return render(size, lambda x, y: colour_at(x / scale, y / scale), 4, ground=BAND)
+
+
+def logo_file(dpi):
+    return 'logo.bmp' if dpi == 96 else 'logo-%d.bmp' % dpi
 
 
 def quantise(img, limit=256):
@@ -289,15 +310,17 @@ def write_png(path, rows, scale):
 def main():
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'app', 'res')
     os.makedirs(root, exist_ok=True)
-    write_ico(os.path.join(root, 'app.ico'), [48, 32, 16])
-    logo = logo_pixels()
-    write_bmp8(os.path.join(root, 'logo.bmp'), logo)
+    write_ico(os.path.join(root, 'app.ico'), ICON_SIZES)
+    logos = {dpi: logo_pixels(dpi) for dpi in LOGO_DPIS}
+    for dpi, logo in logos.items():
+        write_bmp8(os.path.join(root, logo_file(dpi)), logo)
     if len(sys.argv) == 3 and sys.argv[1] == '--preview':
         out = sys.argv[2]
         os.makedirs(out, exist_ok=True)
-        for size in (48, 32, 16):
-            write_png(os.path.join(out, 'icon%d.png' % size), icon_pixels(size), 192 // size)
-        write_png(os.path.join(out, 'logo.png'), quantise(logo), 4)
+        for size in ICON_SIZES:
+            write_png(os.path.join(out, 'icon%d.png' % size), icon_pixels(size), max(1, 192 // size))
+        for dpi, logo in logos.items():
+            write_png(os.path.join(out, logo_file(dpi).replace('.bmp', '.png')), quantise(logo), 4)
 
 
 if __name__ == '__main__':

@@ -6,6 +6,7 @@
 #include "engine/process_sweep.h"
 #include "hosts.h"
 #include "ui/scan_run.h"
+#include "win/dpi.h"
 #include "win/handles.h"
 #include "win/module.h"
 #include "win/shell_open.h"
@@ -54,6 +55,11 @@ bool CMainDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM lP
       // erase a second time.
       result = OnEraseBackground(reinterpret_cast<HDC>(wParam));
       return true;
+    case WM_DPICHANGED:
+      // Left to the dialog manager as well, which resizes the dialog to the suggested
+      // rectangle and scales its controls and their fonts.
+      OnDpiChanged();
+      return false;
   }
   return false;
 }
@@ -61,14 +67,7 @@ bool CMainDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM lP
 LRESULT CMainDlg::OnInitDialog() {
   CenterWindow();
 
-  const HINSTANCE instance = win::ResourceInstance();
-  m_hIconLarge = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  SetIcon(m_hIconLarge, true);
-  SetIcon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                        GetSystemMetrics(SM_CYSMICON), 0)),
-          false);
-  m_hLogo = LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_LOGO));
+  LoadArtwork(win::DpiForWindow(m_hWnd));
 
   // Each attached link gets SS_NOTIFY; one that fails stays a plain static text.
   m_linkTopic.Attach(m_hWnd, IDC_LINK_TOPIC);
@@ -160,7 +159,48 @@ void CMainDlg::OnBrowse() {
 LRESULT CMainDlg::OnEraseBackground(HDC dc) {
   RECT client{};
   GetClientRect(&client);
-  return controls::PaintDialogSurface(dc, client, m_hIconLarge, m_hLogo);
+  return controls::PaintDialogSurface(dc, client, win::DpiForWindow(m_hWnd), m_hIconLarge, m_hLogo);
+}
+
+void CMainDlg::OnDpiChanged() {
+  // The window has its new DPI by now.
+  LoadArtwork(win::DpiForWindow(m_hWnd));
+  // The bands grow in place and the controls move: the whole client area is drawn anew,
+  // whatever part of it the resize would leave.
+  RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void CMainDlg::LoadArtwork(UINT dpi) {
+  const HINSTANCE instance = win::ResourceInstance();
+  // The icon group has an image for each size from 100 to 200 %: LoadImage picks the one of
+  // the size asked for instead of stretching another.
+  const auto icon = [&](int width, int height) {
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
+                                         win::SystemMetricForDpi(width, dpi), win::SystemMetricForDpi(height, dpi), 0));
+  };
+  const HICON largeIcon = icon(SM_CXICON, SM_CYICON);
+  const HICON smallIcon = icon(SM_CXSMICON, SM_CYSMICON);
+  SetIcon(largeIcon, true);
+  SetIcon(smallIcon, false);
+  if (m_hIconLarge) DestroyIcon(m_hIconLarge);
+  if (m_hIconSmall) DestroyIcon(m_hIconSmall);
+  m_hIconLarge = largeIcon;
+  m_hIconSmall = smallIcon;
+
+  int logo = IDB_LOGO;
+  switch (controls::LogoDpiFor(dpi)) {
+    case 120:
+      logo = IDB_LOGO_120;
+      break;
+    case 144:
+      logo = IDB_LOGO_144;
+      break;
+    case 192:
+      logo = IDB_LOGO_192;
+      break;
+  }
+  if (m_hLogo) DeleteObject(m_hLogo);
+  m_hLogo = LoadBitmapW(instance, MAKEINTRESOURCEW(logo));
 }
 
 // As the signed-in user, through the desktop's shell: the browser must not inherit this

@@ -22,8 +22,9 @@ class CMainDlg : public win::CDialogImpl<CMainDlg> {
 
   bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
-  // Drawn in the top band and the bottom band by the dialog's painting. Both are loaded
-  // when the dialog opens and live as long as the process.
+  // Drawn in the top band and the bottom band by the dialog's painting, at their own
+  // sizes. Both are loaded for the dialog's DPI when it opens, and again for the new one
+  // when it changes; the last ones live as long as the process.
   HICON largeIcon() const { return m_hIconLarge; }
   HBITMAP logo() const { return m_hLogo; }
 
@@ -41,11 +42,21 @@ class CMainDlg : public win::CDialogImpl<CMainDlg> {
   void OnEndDialog(int result);
   void OnStartStop();
   void OnBrowse();
-  // The whole surface under the controls: bands, separators, icon, title and logo.
+  // The whole surface under the controls: bands, separators, icon, title and logo, at
+  // the dialog's DPI.
   LRESULT OnEraseBackground(HDC dc);
+  // The window moved to a monitor with another DPI (Windows 10 1703 and later, per-monitor
+  // aware): the artwork for the new DPI, and everything drawn anew. The dialog manager's
+  // own handling then resizes the dialog and lays out and refonts its controls.
+  void OnDpiChanged();
+  // The icons and the logo for the DPI: the window's large and small icons at the DPI's
+  // icon sizes, and the logo drawn for the DPI (controls::LogoDpiFor). The ones they
+  // replace are destroyed.
+  void LoadArtwork(UINT dpi);
   static void OpenPage(const std::wstring& url);
 
   HICON m_hIconLarge = nullptr;
+  HICON m_hIconSmall = nullptr;
   // The link labels on 1009 (above the bottom band), 1011 and 1012 (in it).
   controls::CSimpleLink m_linkTopic;
   controls::CSimpleLink m_linkSite;

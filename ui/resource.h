@@ -6,6 +6,10 @@
 #define IDD_MAIN 129
 #define IDD_OFFER 202
 #define IDB_LOGO 203
+// The logo drawn for 120, 144 and 192 DPI (125, 150 and 200 %); 203 is the one for 96.
+#define IDB_LOGO_120 204
+#define IDB_LOGO_144 205
+#define IDB_LOGO_192 206
 
 // Main dialog (129)
 #define IDC_START_STOP 1008

@@ -181,7 +181,15 @@ std::string Attribute(const std::string& xml, const std::string& marker, const s
   return tag.substr(value, tag.find('"', value) - value);
 }
 
-TEST_F(ProgramResourcesTest, ManifestAsksForAdministratorAndCommonControls6) {
+// The text of the first <element ...>text</element>.
+std::string ElementText(const std::string& xml, const std::string& element) {
+  size_t start = xml.find("<" + element);
+  if (start == std::string::npos) return "<no " + element + ">";
+  start = xml.find('>', start) + 1;
+  return xml.substr(start, xml.find("</" + element, start) - start);
+}
+
+TEST_F(ProgramResourcesTest, ManifestAsksForAdministratorCommonControls6AndPerMonitorDpi) {
   EXPECT_EQ(std::vector<std::wstring>{L"#1"}, Names(MAKEINTRESOURCEW(24)));
   EXPECT_EQ(std::vector<WORD>{kEnglishUs}, Languages(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1)));
 
@@ -197,6 +205,11 @@ TEST_F(ProgramResourcesTest, ManifestAsksForAdministratorAndCommonControls6) {
   EXPECT_TRUE(architecture == "amd64" || architecture == "*") << architecture;
   EXPECT_EQ("6595b64144ccf1df", dependency("publicKeyToken"));
   EXPECT_EQ("*", dependency("language"));
+
+  // Drawn at each monitor's DPI, never stretched by Windows: per-monitor aware (version
+  // 2), else system aware.
+  EXPECT_EQ("true", ElementText(xml, "dpiAware"));
+  EXPECT_EQ("PerMonitorV2, System", ElementText(xml, "dpiAwareness"));
 
   EXPECT_EQ("requireAdministrator", Attribute(xml, "<requestedPrivileges>", "requestedExecutionLevel", "level"));
   EXPECT_EQ("false", Attribute(xml, "<requestedPrivileges>", "requestedExecutionLevel", "uiAccess"));
@@ -243,10 +256,12 @@ TEST_F(ProgramResourcesTest, ManifestBindsComctl32ToTheVersion6Assembly) {
   EXPECT_NE(std::wstring::npos, identity.find(L"version=\"6.")) << test::Utf8(identity);
 }
 
-TEST_F(ProgramResourcesTest, OneIconGroupWithThreeTrueColourImages) {
+// The large and the small icon at 100, 125, 150 and 200 %: the dialog is given an image of
+// each size it asks for, not one stretched from another.
+TEST_F(ProgramResourcesTest, OneIconGroupWithATrueColourImageForEachDpisIconSizes) {
   EXPECT_EQ(std::vector<std::wstring>{L"#128"}, Names(RT_GROUP_ICON));
   EXPECT_EQ(std::vector<WORD>{kEnglishUs}, Languages(RT_GROUP_ICON, MAKEINTRESOURCEW(128)));
-  EXPECT_EQ((std::vector<std::wstring>{L"#1", L"#2", L"#3"}), Names(RT_ICON));
+  EXPECT_EQ((std::vector<std::wstring>{L"#1", L"#2", L"#3", L"#4", L"#5", L"#6", L"#7"}), Names(RT_ICON));
 
 #pragma pack(push, 2)
   struct GroupEntry {
@@ -259,11 +274,11 @@ TEST_F(ProgramResourcesTest, OneIconGroupWithThreeTrueColourImages) {
   const std::string group = Bytes(RT_GROUP_ICON, MAKEINTRESOURCEW(128), kEnglishUs);
   ASSERT_GE(group.size(), 6u);
   const WORD count = reinterpret_cast<const WORD*>(group.data())[2];
-  ASSERT_EQ(3, count);
-  ASSERT_EQ(6u + 3 * sizeof(GroupEntry), group.size());
+  ASSERT_EQ(7, count);
+  ASSERT_EQ(6u + 7 * sizeof(GroupEntry), group.size());
   const auto* entries = reinterpret_cast<const GroupEntry*>(group.data() + 6);
-  const int sizes[] = {48, 32, 16};
-  for (int i = 0; i < 3; ++i) {
+  const int sizes[] = {64, 48, 40, 32, 24, 20, 16};
+  for (int i = 0; i < 7; ++i) {
     EXPECT_EQ(sizes[i], entries[i].width);
     EXPECT_EQ(sizes[i], entries[i].height);
     EXPECT_EQ(32, entries[i].bitCount);

@@ -7,6 +7,7 @@
 #include "controls/dialog_surface.h"
 #include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
+#include "win/dpi.h"
 
 namespace test {
 
@@ -133,8 +134,8 @@ INT_PTR CALLBACK TestDialog::DialogProc(HWND window, UINT message, WPARAM wParam
     case WM_ERASEBKGND: {
       RECT client;
       GetClientRect(window, &client);
-      const LRESULT result =
-          controls::PaintDialogSurface(reinterpret_cast<HDC>(wParam), client, self->icon, self->logo);
+      const LRESULT result = controls::PaintDialogSurface(reinterpret_cast<HDC>(wParam), client,
+                                                          win::DpiForWindow(window), self->icon, self->logo);
       self->eraseResults.push_back(result);
       SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
       return TRUE;

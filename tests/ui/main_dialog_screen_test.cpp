@@ -5,23 +5,22 @@
 #include <string>
 #include <vector>
 
-#include "controls/dialog_surface.h"
 #include "hosts.h"
 #include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/dialog_driver.h"
+#include "tests/ui/surface_check.h"
 #include "tests/ui/worker_support.h"
 #include "ui/resource.h"
+#include "win/dpi.h"
 
 namespace {
 
-using controls::kBandColour;
 using test::BlueIn;
 using test::ChildRect;
 using test::CommandSpy;
 using test::Image;
 using test::MainDialog;
-using test::Point;
 using test::RedIn;
 using test::ScreenCentre;
 using test::Url;
@@ -63,65 +62,11 @@ class MainDialogScreenTest : public testing::Test {
 
 TEST_F(MainDialogScreenTest, TheSurfaceAndTheLinksAsTheUserSeesThem) {
   const HWND window = dialog.hwnd();
-  const Image image = test::CaptureWindow(window);
   // The whole window with its caption, for the README and for a look by eye.
   EXPECT_TRUE(test::SaveScreenshot(test::CaptureWindow(window, true), L"main_dialog"));
-
-  const int w = image.width();
-  const int h = image.height();
-  const COLORREF face = GetSysColor(COLOR_BTNFACE);
-  const RECT logoRect = {w - 120, h - 33, w - 120 + 116, h - 33 + 27};
-  // Pixels that no visible control covers.
-  test::PixelCheck check(image, test::VisibleChildRects(window));
-
-  // Bands away from the icon, the title, the controls and the logo.
-  for (int y = 0; y < 40; ++y)
-    for (int x = 0; x < w; ++x)
-      if (x < 10 || x >= w - 50) check.Expect(x, y, kBandColour, "top band");
-  for (int y = h - 39; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const POINT p = {x, y};
-      if (!PtInRect(&logoRect, p)) check.Expect(x, y, kBandColour, "bottom band");
-    }
-  }
-  for (int x = 0; x < w; ++x) {
-    check.Expect(x, 40, RGB(0, 0, 0), "top separator");
-    check.Expect(x, h - 40, RGB(0, 0, 0), "bottom separator");
-  }
-  for (int y = 41; y < h - 40; ++y)
-    for (int x = 0; x < w; ++x) check.Expect(x, y, face, "body");
-  const HBITMAP logoBitmap = LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_LOGO));
-  ASSERT_TRUE(logoBitmap);
-  const Image logo = test::ImageOfBitmap(logoBitmap);
-  DeleteObject(logoBitmap);
-  for (int y = 0; y < logo.height(); ++y)
-    for (int x = 0; x < logo.width(); ++x) check.Expect(logoRect.left + x, logoRect.top + y, logo.At(x, y), "logo");
-  EXPECT_GT(image.Count({50, 0, w - 50, 40}, [](COLORREF c) { return c == RGB(0, 0, 0); }), 100) << "title";
-
-  // With the template at 96 dots per inch the two bottom links stand inside the band, and
-  // the topic link above it on the body.
-  const RECT site = ChildRect(window, IDC_LINK_SITE);
-  const RECT community = ChildRect(window, IDC_LINK_COMMUNITY);
-  const RECT topic = ChildRect(window, IDC_LINK_TOPIC);
-  EXPECT_GT(site.top, h - 40);
-  EXPECT_GT(community.top, h - 40);
-  EXPECT_LT(topic.bottom, h - 40);
-  EXPECT_GT(topic.top, 40);
-
-  // Blue link text on a ground that matches where each link stands.
-  for (const int id : {IDC_LINK_TOPIC, IDC_LINK_SITE, IDC_LINK_COMMUNITY}) {
-    const RECT rect = ChildRect(window, id);
-    EXPECT_GT(BlueIn(image, rect), 15) << "link " << id;
-    EXPECT_EQ(0, RedIn(image, rect)) << "link " << id;
-    const COLORREF ground = id == IDC_LINK_TOPIC ? face : kBandColour;
-    EXPECT_GT(image.Count(rect, [&](COLORREF c) { return c == ground; }),
-              (rect.right - rect.left) * (rect.bottom - rect.top) / 2)
-        << "link " << id;
-  }
-  EXPECT_EQ(0, image.Count(site, [&](COLORREF c) { return c == face; })) << "no face colour in the band";
-  EXPECT_EQ(0, image.Count(community, [&](COLORREF c) { return c == face; })) << "no face colour in the band";
-  // The other texts are plain static texts: black, not link blue.
-  EXPECT_EQ(0, BlueIn(image, ChildRect(window, IDC_PROGRESS)));
+  // At the test prefix's 96 DPI; MainDialogDpiTest starts the program at others.
+  ASSERT_EQ(96u, win::DpiForWindow(window));
+  test::ExpectMainDialogSurface(window, test::CaptureWindow(window), 96, GetModuleHandleW(nullptr));
 }
 
 TEST_F(MainDialogScreenTest, ALinkTurnsRedUnderThePointerAndBlueWhenItLeaves) {

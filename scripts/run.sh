@@ -39,6 +39,9 @@ export MFK_HTTP_PROXY="http://127.0.0.1:$(cat "$work/port")"
 # The prefix's browser is a recorder too: the links and the download land in a list.
 extra="$work/settings.reg"
 printf '[HKEY_CLASSES_ROOT\\http\\shell\\open\\command]\r\n@="\\"C:\\\\mfk\\\\url_recorder.exe\\" \\"%%1\\""\r\n\r\n' >"$extra"
+# The tool has the desktop's shell (Explorer) start the browser, which then has Explorer's
+# environment, not the tool's: the list is named in the registry.
+printf '[HKEY_CURRENT_USER\\Software\\MarrowFinchTests]\r\n"UrlLog"="C:\\\\mfk\\\\opened-urls.txt"\r\n\r\n' >>"$extra"
 # Xvfb has no window manager: unmanaged windows spare Wine's wait for one.
 if [ "$headless" = 1 ]; then
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n' >>"$extra"
@@ -50,7 +53,6 @@ cp "$MFK_BUILD/bin/MarrowFinchKiller.exe" "$MFK_BUILD/bin/url_recorder.exe" "$pr
 
 mfk_wine_env "$prefix"
 export WINE WINESERVER
-export MFK_URL_LOG='C:\mfk\opened-urls.txt'
 
 if [ "$headless" = 0 ]; then
   echo "== starting the tool on $DISPLAY; close it to end"

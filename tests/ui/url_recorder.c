@@ -4,23 +4,20 @@
    the program that started it (its parent process, "?" when that has ended), which says
    who opened the page: "explorer.exe" for the desktop's shell.
 
-   The log is the file named by the value UrlLog of HKEY_CURRENT_USER\Software\
-   MarrowFinchTests, which a test sets while it records (tests/ui/dialog_driver.h): a
-   browser started by the desktop's shell has the shell's environment, not the test's.
-   Without that value it is the file that the variable MFK_URL_LOG names (scripts/run.sh);
-   without either it records nothing. */
+   The log is the file named by the value UrlLog of the key
+   HKEY_CURRENT_USER\Software\MarrowFinchTests, which a test sets while it records
+   (tests/ui/dialog_driver.h) and scripts/run.sh sets in its prefix: a browser started by
+   the desktop's shell has the shell's environment, not that of the program that asked for
+   the page. Without the value it records nothing. */
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
-static DWORD LogPath(wchar_t* path, DWORD chars) {
+static BOOL LogPath(wchar_t* path, DWORD chars) {
   DWORD bytes = chars * sizeof(wchar_t);
-  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\MarrowFinchTests", L"UrlLog", RRF_RT_REG_SZ, NULL, path, &bytes) ==
-          ERROR_SUCCESS &&
-      bytes > sizeof(wchar_t))
-    return bytes / sizeof(wchar_t) - 1;
-  const DWORD length = GetEnvironmentVariableW(L"MFK_URL_LOG", path, chars);
-  return length < chars ? length : 0;
+  return RegGetValueW(HKEY_CURRENT_USER, L"Software\\MarrowFinchTests", L"UrlLog", RRF_RT_REG_SZ, NULL, path, &bytes) ==
+             ERROR_SUCCESS &&
+         bytes > sizeof(wchar_t);
 }
 
 /* The executable name of this process's parent, or "?" when it can't be found. */
@@ -42,7 +39,7 @@ static void ParentName(wchar_t* name, int chars) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show) {
   (void)instance, (void)previous, (void)commandLine, (void)show;
   wchar_t log[MAX_PATH];
-  if (LogPath(log, MAX_PATH) == 0) return 1;
+  if (!LogPath(log, MAX_PATH)) return 1;
 
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "win/handles.h"
 
@@ -77,6 +78,11 @@ class HeldDirectory {
   HANDLE handle() const { return handle_.get(); }
   // Where the directory really is, in "\\?\" form, without trailing backslash.
   const std::wstring& finalPath() const { return finalPath_; }
+  // For a walk that holds a directory at every level of its way down: the final path is
+  // handed down while the levels below are walked, and handed back up, so that only one
+  // full path is kept however deep the walk goes. Without it, Holds and OpenIn fail.
+  std::wstring TakeFinalPath() { return std::move(finalPath_); }
+  void PutFinalPath(std::wstring path) { finalPath_ = std::move(path); }
   // Its attributes and its index on its volume (the volume and link count aren't asked for).
   const FileFacts& facts() const { return facts_; }
 

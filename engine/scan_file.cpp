@@ -35,17 +35,17 @@ void PutBackAttributes(const HeldDirectory& directory, const std::wstring& name,
 // Copies `size` bytes of `from`, from its first byte, into the new file `to` and makes
 // them durable. False when any read or write fails or comes up short, and when a stop is
 // requested between two chunks: a stop never waits for the rest of a long copy.
-bool CopyContents(HANDLE from, HANDLE to, uint64_t size, const std::atomic<int32_t>* stop, const ScanHooks* hooks) {
+bool CopyContents(HANDLE from, HANDLE to, uint64_t size, const WalkContext& context) {
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kCopyChunk]);
   if (!buffer) return false;
   LARGE_INTEGER start{};
   if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN)) return false;
   for (uint64_t done = 0; done < size;) {
-    if (done > 0 && stop && stop->load() != 0) return false;
+    if (done > 0 && context.state.stopRequested.load() != 0) return false;
     const DWORD chunk = size - done < kCopyChunk ? static_cast<DWORD>(size - done) : kCopyChunk;
     DWORD read = 0;
     if (!ReadFile(from, buffer.get(), chunk, &read, nullptr) || read != chunk) return false;
-    if (hooks && hooks->writeSucceeds && !hooks->writeSucceeds(done)) return false;
+    if (context.hooks && context.hooks->writeSucceeds && !context.hooks->writeSucceeds(done)) return false;
     DWORD written = 0;
     if (!WriteFile(to, buffer.get(), chunk, &written, nullptr) || written != chunk) return false;
     done += chunk;
@@ -134,7 +134,7 @@ std::wstring BackupCopyName(const std::wstring& name) {
 }
 
 Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
-                             const FileFacts& facts, const std::atomic<int32_t>* stop, const ScanHooks* hooks) {
+                             const FileFacts& facts, const WalkContext& context) {
   const std::wstring copyName = BackupCopyName(name);
   if (copyName.empty()) return Restoration::kLeft;
 
@@ -173,7 +173,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   basic.FileAttributes = facts.attributes & ~FILE_ATTRIBUTE_READONLY;
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   if (!MarkForDeletion(fresh.get()) || !CopyAccessRights(tested.get(), fresh.get()) ||
-      !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), stop, hooks) ||
+      !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), context) ||
       !SetFileInformationByHandle(fresh.get(), FileBasicInfo, &basic, sizeof basic)) {
     discard();
     return Restoration::kLeft;
@@ -200,18 +200,6 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   return Restoration::kRestored;
 }
 
-bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks, const std::atomic<int32_t>* stop) {
-  const size_t slash = path.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return false;
-  const std::wstring name = path.substr(slash + 1);
-  HeldDirectory directory;
-  if (!directory.Open(path.substr(0, slash + 1))) return false;
-  win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
-  FileFacts facts;
-  if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !directory.Holds(file.get(), name)) return false;
-  return RestoreVirusFile(directory, name, std::move(file), facts, stop, hooks) != Restoration::kLeft;
-}
-
 bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
                   const std::function<bool(HANDLE file)>& condition, DWORD pauseMs) {
   win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
@@ -223,8 +211,8 @@ bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
 }
 
 bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,
-              ScanState& state, ProgressSink& progress, ProgressThrottle* throttle, const ScanHooks* hooks,
-              Restoration* outcome) {
+              const WalkContext& context, Restoration* outcome) {
+  ScanState& state = context.state;
   const bool goOn = state.stopRequested.load() == 0;
   if (outcome) *outcome = Restoration::kLeft;
 
@@ -240,9 +228,8 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
     if (file && IsVirusFile(file.get()) && FactsOf(file.get(), facts) && facts.plain() &&
         directory.Holds(file.get(), entry.name)) {
       state.virusesFound.fetch_add(1);
-      if (hooks && hooks->afterVerdict) hooks->afterVerdict(entry.name);
-      const Restoration restoration =
-          RestoreVirusFile(directory, entry.name, std::move(file), facts, &state.stopRequested, hooks);
+      if (context.hooks && context.hooks->afterVerdict) context.hooks->afterVerdict(entry.name);
+      const Restoration restoration = RestoreVirusFile(directory, entry.name, std::move(file), facts, context);
       if (restoration != Restoration::kLeft) state.filesRestored.fetch_add(1);
       if (outcome) *outcome = restoration;
     }
@@ -250,22 +237,8 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
   snapshot.virusesFound = state.virusesFound.load();
   snapshot.filesRestored = state.filesRestored.load();
   snapshot.path = displayPath;
-
-  if (!throttle || throttle->Record(snapshot, !goOn)) progress.Show(snapshot);
+  context.progress.Show(snapshot);
   return goOn;
-}
-
-bool ScanFile(const std::wstring& path, ScanState& state, ProgressSink& progress, ProgressThrottle* throttle,
-              const ScanHooks* hooks) {
-  const size_t slash = path.find_last_of(L'\\');
-  HeldDirectory directory;
-  DirectoryEntry entry;
-  entry.name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  entry.attributes = GetFileAttributesW(LongPath(path).c_str());
-  if (slash == std::wstring::npos || entry.attributes == INVALID_FILE_ATTRIBUTES ||
-      !directory.Open(path.substr(0, slash + 1)))
-    entry.attributes = FILE_ATTRIBUTE_REPARSE_POINT;  // nothing to open: counted only
-  return ScanFile(directory, entry, path, state, progress, throttle, hooks, nullptr);
 }
 
 }  // namespace engine

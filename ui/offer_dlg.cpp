@@ -5,7 +5,6 @@
 #include <string>
 
 #include "hosts.h"
-#include "ui/scan_run.h"
 
 namespace ui {
 
@@ -30,13 +29,13 @@ bool COKDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRE
 
 LRESULT COKDlg::OnInitDialog() {
   CenterWindow();
-  // Composed once: counts that a stopped worker adds while the offer is open don't show.
-  SetDlgItemText(IDC_SUMMARY, FormatFinalSummary(gScanState));
+  // Composed once, as the offer opens: counts that a stopped worker adds meanwhile don't show.
+  SetDlgItemText(IDC_SUMMARY, summary_);
   return 1;
 }
 
-void OfferDownload() {
-  COKDlg offer;
+void OfferDownload(const std::wstring& summary) {
+  COKDlg offer(summary);
   if (offer.DoModal(GetActiveWindow()) != IDOK) return;
   const std::wstring url = std::wstring(L"http://") + hosts::kDownload + L"/MorvaSetup.exe";
   ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);

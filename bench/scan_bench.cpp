@@ -92,7 +92,7 @@ int Walk(const std::wstring& root, PerFile perFile) {
   while (!pending.empty()) {
     const std::wstring prefix = pending.back() + L"\\";
     pending.pop_back();
-    win::FindHandle listing(FindFirstFileW((prefix + L"*.*").c_str(), &entry));
+    test::FindHandle listing(FindFirstFileW((prefix + L"*.*").c_str(), &entry));
     if (!listing) continue;
     do {
       const wchar_t* name = entry.cFileName;

@@ -30,10 +30,6 @@ class CAppModule {
     m_dwMainThreadID = 0;
   }
 
-  HINSTANCE GetModuleInstance() const noexcept { return m_hInst ? m_hInst : ResourceInstance(); }
-  HINSTANCE GetResourceInstance() const noexcept { return GetModuleInstance(); }
-  DWORD GetMainThreadID() const noexcept { return m_dwMainThreadID; }
-
  private:
   HINSTANCE m_hInst = nullptr;
   DWORD m_dwMainThreadID = 0;

@@ -34,7 +34,7 @@ std::wstring CommonStartup() {
 std::set<std::wstring> Names(const std::wstring& folder) {
   std::set<std::wstring> names;
   WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((folder + L"*").c_str(), &entry));
+  test::FindHandle listing(FindFirstFileW((folder + L"*").c_str(), &entry));
   if (listing) {
     do {
       names.insert(entry.cFileName);

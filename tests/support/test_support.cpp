@@ -74,7 +74,7 @@ DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_st
 void WalkTree(const std::wstring& dir, const std::function<void(const std::wstring&, bool)>& visit,
               bool lastListedFirst) {
   WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+  test::FindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
   if (!listing) return;
   std::vector<std::pair<std::wstring, bool>> subdirs;  // path, and whether to enter it
   do {
@@ -96,7 +96,7 @@ void WalkTree(const std::wstring& dir, const std::function<void(const std::wstri
 std::set<std::wstring> Names(const std::wstring& folder) {
   std::set<std::wstring> names;
   WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((folder + L"*").c_str(), &entry));
+  test::FindHandle listing(FindFirstFileW((folder + L"*").c_str(), &entry));
   if (!listing) return names;
   do {
     const std::wstring name = entry.cFileName;

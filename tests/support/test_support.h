@@ -11,7 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include "win/handles.h"
+
 namespace test {
+
+// FindFirstFileW handles, closed with FindClose, for the tests' own listings.
+struct FindHandleTraits {
+  using pointer = HANDLE;
+  static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(pointer h) noexcept { ::FindClose(h); }
+};
+using FindHandle = win::UniqueHandle<FindHandleTraits>;
 
 // The program's window titles: tests find its windows by them.
 inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";

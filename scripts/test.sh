@@ -33,12 +33,18 @@ if [ "${MFK_REUSE_PREFIX:-0}" != 1 ] || [ ! -d "$prefix/drive_c" ]; then
 fi
 
 # Links planted from the host, which Windows code can't make under Wine: a ".sql" copy
-# that lies in another directory, and a directory link and a file link in a walk.
+# that lies in another directory, a directory link and a file link in a walk, and the same
+# two in the path of a type-library file. A FIFO, which Windows code can't make either, for a
+# Startup folder.
 links="$MFK_BUILD/links"
-rm -rf "$links" "$MFK_BUILD/special" && mkdir -p "$links/copy" "$links/outside" "$links/walk" "$links/walk-outside"
+rm -rf "$links" "$MFK_BUILD/special" && mkdir -p "$links/copy" "$links/outside" "$links/walk" "$links/walk-outside" \
+  "$links/typelib" "$links/typelib-outside" "$links/startup"
 ln -s ../outside/prog.sql "$links/copy/prog.sql"
 ln -s ../walk-outside "$links/walk/dirlink"
 ln -s ../walk-outside/prog.exe "$links/walk/filelink.exe"
+ln -s ../typelib-outside "$links/typelib/dirlink"
+ln -s ../typelib-outside/victim.dll "$links/typelib/filelink.dll"
+mkfifo "$links/startup/silent.lnk"
 
 mfk_wine_env "$prefix"
 # A persistent server: each test process then starts in a fraction of a second.

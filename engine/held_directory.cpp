@@ -178,6 +178,23 @@ std::wstring LongPath(const std::wstring& path) {
   return L"\\\\?\\" + full;
 }
 
+std::wstring LongNamesPath(const std::wstring& path) {
+  const std::wstring full = LongPath(path);
+  if (full.compare(0, 4, L"\\\\?\\") != 0) return full;
+  // Wine lengthens the names of a path only without the "\\?\" prefix, which Windows needs
+  // only for a path longer than MAX_PATH.
+  const bool unc = full.compare(0, 8, L"\\\\?\\UNC\\") == 0;
+  std::wstring asked = unc ? L"\\\\" + full.substr(8) : full.substr(4);
+  if (asked.size() >= MAX_PATH) asked = full;
+  const DWORD needed = GetLongPathNameW(asked.c_str(), nullptr, 0);
+  if (needed == 0) return full;
+  std::wstring longNames(needed, L'\0');
+  const DWORD length = GetLongPathNameW(asked.c_str(), &longNames[0], needed);
+  if (length == 0 || length >= needed) return full;
+  longNames.resize(length);
+  return LongPath(longNames);
+}
+
 std::wstring FinalPath(HANDLE file) {
   wchar_t buffer[MAX_PATH];
   const DWORD length = GetFinalPathNameByHandleW(file, buffer, MAX_PATH, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);

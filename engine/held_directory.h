@@ -40,6 +40,11 @@ bool FactsOf(HANDLE file, FileFacts& facts);
 // its names: "C:\a" gives "\\?\C:\a", "\\server\share" gives "\\?\UNC\server\share".
 // A relative path is made full first. Already long paths come back as they are.
 std::wstring LongPath(const std::wstring& path);
+// The same with every short (8.3) name in it replaced by its long name, as far as the path
+// exists; what doesn't exist stays as it was. A process started by a short name has that
+// name on record, and a path a program stores may hold one; but the opens here check each
+// name they reach against the one asked for, which the system reports in its long form.
+std::wstring LongNamesPath(const std::wstring& path);
 
 // How an open relative to a held directory went.
 enum class OpenResult {

@@ -3,7 +3,8 @@
 
 namespace engine {
 
-// Walks the process list and terminates each process whose main module is infected.
+// Walks the process list and terminates each process whose executable, the file the
+// system started it from, is infected.
 void KillVirusProcesses();
 
 // Enables SeDebugPrivilege in this process's token, so that the sweep can open the

@@ -177,7 +177,8 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
     EXPECT_EQ(0u, attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) << "its attributes were reset";
   }
 
-  // The type-library key stays; its file is gone and its deletion waits for the restart.
+  // The type-library key stays; its file is gone now, so its deletion doesn't wait for the
+  // restart (there may be no list of restart deletions at all).
   win::RegKey key;
   EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, e2e::kTypeLibKey, 0, KEY_READ, key.put()));
   win::RegKey session;
@@ -185,12 +186,12 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
                                          KEY_READ, session.put()));
   std::vector<wchar_t> pending(32768, L'\0');
   DWORD bytes = static_cast<DWORD>(pending.size() * sizeof(wchar_t) - 4);
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(session.get(), L"PendingFileRenameOperations", nullptr, nullptr,
-                                            reinterpret_cast<BYTE*>(pending.data()), &bytes));
+  RegQueryValueExW(session.get(), L"PendingFileRenameOperations", nullptr, nullptr,
+                   reinterpret_cast<BYTE*>(pending.data()), &bytes);
   bool scheduled = false;
   for (const wchar_t* p = pending.data(); *p; p += wcslen(p) + 1)
     scheduled |= e2e::Upper(p).find(e2e::Upper(infection.typeLibFile)) != std::wstring::npos;
-  EXPECT_TRUE(scheduled) << "the type-library file is scheduled for deletion at restart";
+  EXPECT_FALSE(scheduled) << "a type-library file deleted now isn't scheduled for deletion at restart";
 }
 
 TEST(EndToEnd, ChosenDirectoryRunTouchesOnlyThatDirectory) {

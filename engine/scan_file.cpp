@@ -147,8 +147,12 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // No copy, or one that will never be trusted (a directory, a link, a pipe, another name
   // of somebody else's file, the virus itself): the infected file is the virus all the
   // same, tested through its own handle, and goes. Whatever stands at the copy's name stays.
-  if (!copy || !TrustedCopy(directory, copyName, copy.get()))
+  if (!copy || !TrustedCopy(directory, copyName, copy.get())) {
+    // Unless the folder itself has moved since the listing (swapped for a link, say): then
+    // neither file is where it was, the copy may be a good one, and both stay for a later run.
+    if (!directory.Holds(tested.get(), name)) return Restoration::kLeft;
     return DeleteInfected(directory, name, std::move(tested), facts);
+  }
 
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(copy.get(), &size) || !RoomFor(directory, static_cast<uint64_t>(size.QuadPart)))

@@ -16,8 +16,9 @@ namespace {
 
 constexpr UINT_PTR kFinishTimer = 1;
 constexpr UINT kFinishTimerPeriodMs = 200;
-// While a run shows, what its worker published is shown 20 times a second: smooth to the
-// eye, and a short walk's files, each kept until shown, still all pass by.
+// What a worker published is shown 20 times a second: smooth to the eye, and a short
+// walk's files, each kept until shown, still all pass by. It ticks for the dialog's whole
+// life, so that what a stopped worker does after the offer opened still shows.
 constexpr UINT_PTR kProgressTimer = 2;
 constexpr UINT kProgressTimerPeriodMs = 50;
 // The path box's text is read into a buffer of this many characters.
@@ -85,6 +86,7 @@ LRESULT CMainDlg::OnInitDialog() {
   SetDlgItemText(IDC_PATH, kAllDrivesText);
   GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_HIDE);
   SetTimer(kFinishTimer, kFinishTimerPeriodMs);
+  SetTimer(kProgressTimer, kProgressTimerPeriodMs);
   engine::EnableDebugPrivilege();
   return 1;  // the system puts the focus on the first control
 }
@@ -182,13 +184,11 @@ void CMainDlg::ShowRunState(const wchar_t* prompt) {
   GetDlgItem(IDC_BROWSE).ShowWindow(SW_HIDE);
   GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_SHOW);
   SetDlgItemText(IDC_START_STOP, L"停止查杀");
-  SetTimer(kProgressTimer, kProgressTimerPeriodMs);
   // Painted now: the memory stage that follows keeps this thread from painting.
   ::UpdateWindow(m_hWnd);
 }
 
 void CMainDlg::ResetToIdle() {
-  KillTimer(kProgressTimer);
   SetDlgItemText(IDC_PROMPT, L"选择扫描目录：");
   GetDlgItem(IDC_PATH).ShowWindow(SW_SHOW);
   GetDlgItem(IDC_BROWSE).ShowWindow(SW_SHOW);

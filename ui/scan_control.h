@@ -22,7 +22,7 @@ class RunView {
   // The path box's text, read when a run starts.
   virtual std::wstring PathText() const = 0;
   // The controls of a run: prompt, path box and browse button hidden, the current-file
-  // line shown with whatever it last held, button "停止查杀"; the progress shows.
+  // line shown with whatever it last held, button "停止查杀".
   virtual void ShowRunState(const wchar_t* prompt) = 0;
   // The idle window: prompt "选择扫描目录：", path box and browse button shown, current-file
   // line hidden, button "开始查杀". The texts of the path box and the progress line stay.

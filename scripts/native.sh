@@ -9,7 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 out="$MFK_BUILD/native"
 wine_modules=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
-sources=("$MFK_ROOT/engine/version_resource.cpp")
+sources=("$MFK_ROOT/engine/version_resource.cpp" "$MFK_ROOT/engine/lz_expand.cpp")
 flags=(-std=c++17 -g -O1 -Wall -Wextra -Werror -fno-sanitize-recover=all -I"$MFK_ROOT")
 
 build() {

@@ -1,5 +1,8 @@
 // libFuzzer target: the version reader must never read outside the file, crash or hang,
 // whatever the bytes. Built natively with clang (see scripts/native.sh).
+#include <algorithm>
+
+#include "engine/lz_expand.h"
 #include "tests/native/memory_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -10,5 +13,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The block walker on its own as well, over the same bytes.
   std::u16string name;
   engine::CompanyNameFromVersionBlock(data, size, name);
+  // The LZ expander on its own, read in pieces of odd sizes, forward and back: its first
+  // 64 KiB.
+  engine::LzExpandedSource expanded(file);
+  if (expanded.Open()) {
+    uint8_t piece[777];
+    const uint64_t end = std::min<uint64_t>(expanded.Size(), 65536);
+    for (uint64_t at = 0; at < end; at += sizeof piece) {
+      if (!expanded.Read(at, piece, static_cast<size_t>(std::min<uint64_t>(sizeof piece, end - at)))) break;
+      if (at >= sizeof piece && !expanded.Read(at / 2, piece, 1)) __builtin_trap();  // what was expanded stays
+    }
+  }
   return 0;
 }

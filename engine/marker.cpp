@@ -28,6 +28,18 @@ void TrimTrailingSpace(std::wstring& text) {
   text.resize(end);
 }
 
+// The name as the version services give it: a 16-bit block's ANSI text converted with the
+// system's ANSI code page, as VerQueryValueW converts it.
+std::wstring Utf16Of(const CompanyNameText& name) {
+  if (!name.ansi) return std::wstring(name.utf16.begin(), name.utf16.end());
+  // At most a version block's 64 KiB, so the count fits an int.
+  const int bytes = static_cast<int>(name.bytes.size());
+  const int chars = bytes > 0 ? MultiByteToWideChar(CP_ACP, 0, name.bytes.data(), bytes, nullptr, 0) : 0;
+  std::wstring wide(static_cast<size_t>(chars), L'\0');
+  if (chars > 0) MultiByteToWideChar(CP_ACP, 0, name.bytes.data(), bytes, &wide[0], chars);
+  return wide;
+}
+
 // The company name from a version block that the version services filled.
 std::wstring CompanyNameOf(const BYTE* block) {
   // A missing table comes back with length 0 and the loop below doesn't run.
@@ -54,7 +66,7 @@ std::wstring CompanyNameOf(const BYTE* block) {
 
 // The open file as the reader's byte source. The reader's reads are small and cluster in
 // the headers and the resource directory, so a few pages are kept; a version block, up
-// to 64 KiB, is read at once.
+// to 64 KiB, or a compressed file's next chunk is read at once.
 class FileBytes : public ByteSource {
  public:
   explicit FileBytes(HANDLE file) : file_(file) {}
@@ -146,21 +158,14 @@ const LanguageOrder& Languages() {
 
 }  // namespace
 
-bool GetFileCompanyName(HANDLE file, const wchar_t* path, std::wstring& companyName) {
+bool GetFileCompanyName(HANDLE file, [[maybe_unused]] const wchar_t* path, std::wstring& companyName) {
   FileBytes bytes(file);
   if (!bytes.Start()) return false;
   const VersionResourceRead read = ReadVersionCompanyName(bytes, Languages());
-  switch (read.outcome) {
-    case VersionResourceRead::Outcome::kFound:
-      companyName.assign(read.companyName.begin(), read.companyName.end());
-      TrimTrailingSpace(companyName);
-      return true;
-    case VersionResourceRead::Outcome::kAskVersionServices:
-      return GetFileCompanyNameFromVersionServices(path, companyName);
-    case VersionResourceRead::Outcome::kNoVersionResource:
-      break;
-  }
-  return false;
+  if (read.outcome != VersionResourceRead::Outcome::kFound) return false;
+  companyName = Utf16Of(read.companyName);
+  TrimTrailingSpace(companyName);
+  return true;
 }
 
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName) {

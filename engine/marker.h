@@ -15,16 +15,16 @@ inline constexpr wchar_t kVirusMarker[] = L"Hermitage Hortative";
 // companyName untouched, when the file has no readable version resource (or is missing,
 // or is a directory). With no translation table the read succeeds with an empty name.
 //
-// PE images are read by our own reader through the open file (engine/version_resource.h):
-// a few small reads instead of the version services' mapping of the whole module, and the
-// bytes of the very file named, where Wine's services read their own module instead of a
-// file named like one. Other images that can carry a version resource (16-bit, virtual
-// device, LZ-compressed) go to the version services; any other file has none.
+// The version resource is read by our own reader through the open file
+// (engine/version_resource.h): PE and 16-bit (NE) images, and LZ-compressed files as the
+// image they expand to; a few small reads instead of the version services' mapping of the
+// whole module, and the bytes of the very file named, where Wine's services read their own
+// module instead of a file named like one. Virtual-device (LE/LX) images have no company
+// name for us.
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName);
 
 // The same read through a handle the caller has just opened with read access (its first
-// read starts where the handle stands); `path` names the same file, for the version
-// services' cases only.
+// read starts where the handle stands); `path` names the same file.
 bool GetFileCompanyName(HANDLE file, const wchar_t* path, std::wstring& companyName);
 
 // The same read, always through the version services as they are meant to be asked: the

@@ -56,13 +56,21 @@ INSTANTIATE_TEST_SUITE_P(
                     MarkerCase{L"byte_lengths", true, L"Hermitage Hortative"},
                     MarkerCase{L"upper_keys", true, L"Hermitage Hortative"},
                     MarkerCase{L"padded_nodes", true, L"Hermitage Hortative"}, MarkerCase{L"zero_length", false, L""},
-                    MarkerCase{L"short_length", false, L"Hermitage"}));
+                    MarkerCase{L"short_length", false, L"Hermitage"},
+                    // Blocks laid out the 16-bit way, in 16-bit (NE) images and in PE images; their
+                    // text goes as far as its NUL, whatever its stated length.
+                    MarkerCase{L"ne_marker", true, L"Hermitage Hortative"},
+                    MarkerCase{L"ne_clean", false, L"Clean Company"},
+                    MarkerCase{L"narrow_block", true, L"Hermitage Hortative"},
+                    MarkerCase{L"narrow_zero_length", true, L"Hermitage Hortative"}));
 
+// A virtual-device (LE) image has no version resource for us, whatever it carries.
 TEST(MarkerTest, NoVersionResourceMissingFileAndDirectoryAreNotInfected) {
   test::TempDir dir;
   const std::wstring text = dir.Write(L"notes.txt", "Hermitage Hortative\r\n");
-  const std::wstring candidates[] = {test::FixturePath(L"no_version"), text, dir / L"missing.exe", dir.path(),
-                                     dir.MakeDir(L"sub.exe")};
+  const std::wstring candidates[] = {
+      test::FixturePath(L"no_version"), test::FixturePath(L"le_marker"), text, dir / L"missing.exe", dir.path(),
+      dir.MakeDir(L"sub.exe")};
   for (const std::wstring& path : candidates) {
     std::wstring company = L"sentinel";
     EXPECT_FALSE(engine::GetFileCompanyName(path.c_str(), company));

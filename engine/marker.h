@@ -17,23 +17,20 @@ inline constexpr wchar_t kVirusMarker[] = L"Hermitage Hortative";
 //
 // The version resource is read by our own reader through the open file
 // (engine/version_resource.h): PE and 16-bit (NE) images, and LZ-compressed files as the
-// image they expand to; a few small reads instead of the version services' mapping of the
-// whole module, and the bytes of the very file named, where Wine's services read their own
+// image they expand to. Never by path through the version services: a path can be
+// swapped for another file between their read and the caller's action, their reads can't
+// reach a file that the caller holds open without sharing, and Wine's read their own
 // module instead of a file named like one. Virtual-device (LE/LX) images have no company
 // name for us.
 bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName);
 
 // The same read through a handle the caller has just opened with read access (its first
-// read starts where the handle stands); `path` names the same file.
-bool GetFileCompanyName(HANDLE file, const wchar_t* path, std::wstring& companyName);
-
-// The same read, always through the version services as they are meant to be asked: the
-// size first, then the block. The scan uses it only for the images our reader leaves to
-// the services; tests hold the reader's results against it.
-bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName);
+// read starts where the handle stands). Anything but a file on a disk is refused before
+// any read: a read from a pipe, a FIFO or a device can wait forever.
+bool GetFileCompanyName(HANDLE file, std::wstring& companyName);
 
 // True exactly when the company name can be read and contains the marker, in any case.
 bool IsVirusFile(const wchar_t* path);
-bool IsVirusFile(HANDLE file, const wchar_t* path);
+bool IsVirusFile(HANDLE file);
 
 }  // namespace engine

@@ -36,7 +36,7 @@ bool IsHiddenSystem(DWORD attributes) {
 // directory they were listed in, after the pause a just-ended process may need.
 bool DeleteIfInfected(const HeldDirectory& directory, const std::wstring& name) {
   return DeleteFileIf(
-      directory, name, [](HANDLE file, const std::wstring& path) { return IsVirusFile(file, path.c_str()); },
+      directory, name, [](HANDLE file, const std::wstring&) { return IsVirusFile(file); },
       kDeletePauseMs);
 }
 
@@ -149,9 +149,9 @@ void DeleteFakeDriver() {
     if (systemDir.empty() || !drivers.Open(systemDir + kDriversFolder)) continue;
     DeleteFileIf(
         drivers, kFakeDriver,
-        [](HANDLE file, const std::wstring& path) {
+        [](HANDLE file, const std::wstring&) {
           std::wstring company;
-          return !GetFileCompanyName(file, path.c_str(), company);
+          return !GetFileCompanyName(file, company);
         },
         kDeletePauseMs);
   }

@@ -130,7 +130,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // virus itself.
   FileFacts copyFacts;
   if (!FactsOf(copy.get(), copyFacts) || !copyFacts.plain() || copyFacts.links != 1 ||
-      !directory.Holds(copy.get(), copyName) || IsVirusFile(copy.get(), PathIn(directory, copyName).c_str()))
+      !directory.Holds(copy.get(), copyName) || IsVirusFile(copy.get()))
     return Restoration::kLeft;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(copy.get(), &size)) return Restoration::kLeft;
@@ -210,7 +210,7 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
     FileFacts facts;
     // Infected, and the very file listed: a plain file where the walk found it (under Wine
     // a host link shows as a plain file in the listing, and resolves on open).
-    if (file && IsVirusFile(file.get(), PathIn(directory, entry.name).c_str()) && FactsOf(file.get(), facts) &&
+    if (file && IsVirusFile(file.get()) && FactsOf(file.get(), facts) &&
         facts.plain() && directory.Holds(file.get(), entry.name)) {
       state.virusesFound.fetch_add(1);
       if (hooks && hooks->afterVerdict) hooks->afterVerdict(entry.name);

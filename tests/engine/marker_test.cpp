@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+
 #include "tests/support/test_support.h"
+#include "win/handles.h"
 
 namespace {
 
@@ -83,6 +87,19 @@ TEST(MarkerTest, InfectedCopyAnywhereWithAnyName) {
   test::TempDir dir;
   const std::wstring copy = dir.CopyFixture(L"marker_exact", L"holiday photo.jpg");
   EXPECT_TRUE(engine::IsVirusFile(copy.c_str()));
+}
+
+// A pipe where a file was expected is refused before any read: the read would wait for as
+// long as the writer keeps it open.
+TEST(MarkerTest, APipeIsRefusedUnread) {
+  HANDLE reader = nullptr, writer = nullptr;
+  ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 0));
+  win::KernelHandle ownReader(reader), ownWriter(writer);
+  auto verdict = std::async(std::launch::async, [reader] { return engine::IsVirusFile(reader); });
+  const bool answered = verdict.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  ownWriter.reset();  // ends a read that did start
+  EXPECT_TRUE(answered) << "the test read from the pipe";
+  EXPECT_FALSE(verdict.get());
 }
 
 }  // namespace

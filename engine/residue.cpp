@@ -216,7 +216,7 @@ void DeleteFakeDriver() {
         drivers, kFakeDriver,
         [](HANDLE file) {
           std::wstring company;
-          return !GetFileCompanyName(file, L"", company);
+          return !GetFileCompanyName(file, company);
         },
         kDeletePauseMs);
   }

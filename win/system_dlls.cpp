@@ -17,11 +17,6 @@ Function* Find(HMODULE module, const char* name) noexcept {
 
 // Each DLL is loaded once, by whichever thread needs it first, and stays loaded until the
 // process ends; so does each function pointer below.
-HMODULE VersionDll() noexcept {
-  static const HMODULE module = LoadSystemLibrary(L"version.dll");
-  return module;
-}
-
 HMODULE WininetDll() noexcept {
   static const HMODULE module = LoadSystemLibrary(L"wininet.dll");
   return module;
@@ -59,21 +54,6 @@ HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
   path[folderChars] = L'\\';
   std::wcscpy(path + folderChars + 1, name);
   return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-DWORD GetFileVersionInfoSizeW(LPCWSTR path, LPDWORD handle) noexcept {
-  static const auto function = Find<decltype(::GetFileVersionInfoSizeW)>(VersionDll(), "GetFileVersionInfoSizeW");
-  return function ? function(path, handle) : Unavailable<DWORD>(0);
-}
-
-BOOL GetFileVersionInfoW(LPCWSTR path, DWORD handle, DWORD size, LPVOID block) noexcept {
-  static const auto function = Find<decltype(::GetFileVersionInfoW)>(VersionDll(), "GetFileVersionInfoW");
-  return function ? function(path, handle, size, block) : Unavailable<BOOL>(FALSE);
-}
-
-BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* value, PUINT length) noexcept {
-  static const auto function = Find<decltype(::VerQueryValueW)>(VersionDll(), "VerQueryValueW");
-  return function ? function(block, subBlock, value, length) : Unavailable<BOOL>(FALSE);
 }
 
 BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) noexcept {

@@ -2,10 +2,10 @@
 //
 // Windows looks for a DLL that is not a KnownDLL in the program's own folder first. The
 // program runs as administrator from wherever it was downloaded to, and anyone who can
-// drop a version.dll or wininet.dll beside it would be loaded into it before its first
-// window. So the executable imports only KnownDLLs (and comctl32, which its manifest binds
-// to the system's side-by-side copy); the others are loaded here on first use with the
-// search limited to the system folder, and their functions are found by name.
+// drop a wininet.dll beside it would be loaded into it before its first window. So the
+// executable imports only KnownDLLs (and comctl32, which its manifest binds to the
+// system's side-by-side copy); the others are loaded here on first use with the search
+// limited to the system folder, and their functions are found by name.
 //
 // The functions below have the names, parameters and results of the system's own, in
 // namespace win: a call site changes by its qualifier alone. When the DLL or the function
@@ -27,11 +27,6 @@ bool RestrictDllSearch() noexcept;
 
 // Loads a DLL from the system folder only. Null when that fails.
 HMODULE LoadSystemLibrary(const wchar_t* name) noexcept;
-
-// VERSION.dll
-DWORD GetFileVersionInfoSizeW(LPCWSTR path, LPDWORD handle) noexcept;
-BOOL GetFileVersionInfoW(LPCWSTR path, DWORD handle, DWORD size, LPVOID block) noexcept;
-BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* value, PUINT length) noexcept;
 
 // WININET.dll
 BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) noexcept;

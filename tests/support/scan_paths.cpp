@@ -1,6 +1,7 @@
 #include "tests/support/scan_paths.h"
 
 #include "engine/held_directory.h"
+#include "engine/marker.h"
 #include "engine/scan_file.h"
 
 namespace test {
@@ -39,6 +40,16 @@ std::wstring ProgressRecorder::LastLine() const {
   if (shown.empty()) return {};
   const engine::ProgressSnapshot& last = shown.back();
   return engine::FormatProgressLine(last.filesScanned, last.virusesFound, last.filesRestored);
+}
+
+bool GetFileCompanyName(const std::wstring& path, std::wstring& companyName) {
+  const win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  return file && engine::GetFileCompanyName(file.get(), companyName);
+}
+
+bool IsVirusFile(const std::wstring& path) {
+  const win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  return file && engine::IsVirusFile(file.get());
 }
 
 bool ScanFile(const std::wstring& path, engine::ScanState& state, engine::ProgressSink& progress,

@@ -24,6 +24,11 @@ struct ProgressRecorder : engine::ProgressSink {
   std::function<void(const engine::ProgressSnapshot&)> onShow;
 };
 
+// The marker test for the file at `path`, opened as the walk opens files (false when it
+// can't be opened).
+bool GetFileCompanyName(const std::wstring& path, std::wstring& companyName);
+bool IsVirusFile(const std::wstring& path);
+
 // ScanFile for the file at `path`. A path without a directory, or one that names nothing,
 // is counted and nothing more.
 bool ScanFile(const std::wstring& path, engine::ScanState& state, engine::ProgressSink& progress,

@@ -82,17 +82,19 @@ void KillVirusProcesses() {
   } while (Process32NextW(snapshot.get(), &entry));
 }
 
-bool EnableDebugPrivilege() {
+bool EnablePrivilege(const wchar_t* name) {
   win::KernelHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
 
   TOKEN_PRIVILEGES request{};
   request.PrivilegeCount = 1;
-  if (!LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &request.Privileges[0].Luid)) return false;
+  if (!LookupPrivilegeValueW(nullptr, name, &request.Privileges[0].Luid)) return false;
   request.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
   // Succeeds also when the token doesn't hold the privilege (GetLastError then says
-  // ERROR_NOT_ALL_ASSIGNED); the sweep then simply opens fewer processes.
+  // ERROR_NOT_ALL_ASSIGNED); what needs it then simply reaches less.
   return AdjustTokenPrivileges(token.get(), FALSE, &request, 0, nullptr, nullptr) != FALSE;
 }
+
+bool EnableDebugPrivilege() { return EnablePrivilege(SE_DEBUG_NAME); }
 
 }  // namespace engine

@@ -11,4 +11,9 @@ void KillVirusProcesses();
 // processes of other accounts and of services. True when the adjustment call succeeded.
 bool EnableDebugPrivilege();
 
+// Enables a privilege of this process's token by its name (SE_BACKUP_NAME for the scan:
+// with it, reads with backup intent pass every access list, so that no folder that denies
+// administrators hides the virus's files). True when the adjustment call succeeded.
+bool EnablePrivilege(const wchar_t* name);
+
 }  // namespace engine

@@ -176,7 +176,7 @@ void RemoveTargetDirectory(const HeldDirectory& listed) {
   if (!SplitFolderAndName(listed.finalPath(), parentPath, name) || name.find(L':') != std::wstring::npos) return;
   HeldDirectory parent, directory;
   if (!parent.OpenEveryStep(parentPath) || !directory.OpenIn(parent, name, DELETE | FILE_WRITE_ATTRIBUTES) ||
-      directory.facts().id.index != listed.facts().id.index)
+      directory.facts().id.low != listed.facts().id.low)
     return;
   SetNormalAttributes(directory.handle());
   Sleep(kDeletePauseMs);

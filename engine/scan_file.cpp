@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
 
+#include "engine/entry_rules.h"
 #include "engine/marker.h"
 
 namespace engine {
@@ -116,6 +118,22 @@ Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& n
   return Restoration::kDeleted;
 }
 
+// The owner of an open file (which the handle may read the security of), as the bytes of
+// its SID; empty when it can't be read.
+std::vector<uint8_t> OwnerOf(HANDLE file) {
+  DWORD needed = 0;
+  GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, nullptr, 0, &needed);
+  if (needed == 0 || needed > 64 * 1024) return {};
+  std::unique_ptr<uint64_t[]> descriptor(new (std::nothrow) uint64_t[needed / sizeof(uint64_t) + 1]);
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!descriptor || !GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, descriptor.get(), needed, &needed) ||
+      !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) || !owner || !IsValidSid(owner))
+    return {};
+  const auto* bytes = static_cast<const uint8_t*>(owner);
+  return std::vector<uint8_t>(bytes, bytes + GetLengthSid(owner));
+}
+
 // A copy is trusted only when it is what it claims: a plain file with no other name (a
 // hard link would copy somebody else's file into this one), really in this directory,
 // and not the virus itself.
@@ -141,9 +159,11 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // The copy, from the same directory; nobody may write it while it is read.
   OpenResult opened = OpenResult::kRefused;
   win::FileHandle copy =
-      directory.OpenFile(copyName, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, &opened);
-  // One in use now may be a good copy: both stay for a later run.
-  if (opened == OpenResult::kInUse || opened == OpenResult::kLockBreaking) return Restoration::kLeft;
+      directory.OpenFileData(copyName, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, &opened);
+  // One in use now, or whose data isn't on this machine, may be a good copy: both stay for
+  // a later run.
+  if (opened == OpenResult::kInUse || opened == OpenResult::kLockBreaking || opened == OpenResult::kNotHere)
+    return Restoration::kLeft;
   // No copy, or one that will never be trusted (a directory, a link, a pipe, another name
   // of somebody else's file, the virus itself): the infected file is the virus all the
   // same, tested through its own handle, and goes. Whatever stands at the copy's name stays.
@@ -153,6 +173,12 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
     if (!directory.Holds(tested.get(), name)) return Restoration::kLeft;
     return DeleteInfected(directory, name, std::move(tested), facts);
   }
+
+  // Nor are the bytes of somebody who may not change the infected file written into it:
+  // both stay as they are.
+  const std::vector<uint8_t> copyOwner = OwnerOf(copy.get()), fileOwner = OwnerOf(tested.get());
+  if (!CopyOwnerTrusted(copyOwner.data(), copyOwner.size(), fileOwner.data(), fileOwner.size()))
+    return Restoration::kLeft;
 
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(copy.get(), &size) || !RoomFor(directory, static_cast<uint64_t>(size.QuadPart)))
@@ -222,10 +248,11 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
 
   ProgressSnapshot snapshot;
   snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
-  // A link is counted and nothing more: what it leads to is not this file. So is what
-  // can't be opened without waiting or isn't a disk file (OpenFile says which).
-  if ((entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
-    win::FileHandle file = directory.OpenFile(entry.name, GENERIC_READ, kShareAll);
+  // A link is counted and nothing more: what it leads to is not this file. So is a file
+  // whose data isn't on this machine, and what can't be opened without waiting or isn't a
+  // disk file (OpenFileData says which).
+  if (ClassifyEntry(entry.attributes, entry.reparseTag) == EntryKind::kTest) {
+    win::FileHandle file = directory.OpenFileData(entry.name, GENERIC_READ, kShareAll);
     FileFacts facts;
     // Infected, and the very file listed: a plain file where the walk found it (under Wine
     // a host link shows as a plain file in the listing, and resolves on open).

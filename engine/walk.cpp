@@ -3,6 +3,7 @@
 #include <new>
 #include <set>
 
+#include "engine/entry_rules.h"
 #include "engine/held_directory.h"
 #include "engine/scan_file.h"
 
@@ -28,8 +29,9 @@ bool ScanListing(Level& level, const std::wstring& prefix, const WalkContext& co
   bool stopped = false;
   level.directory.List([&](const DirectoryEntry& entry) {
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // Junctions, directory links and mount points are never entered.
-      if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) level.subdirectories.push_back(entry);
+      // Junctions, directory links and mount points are never entered, nor is a folder
+      // whose listing isn't on this machine; a OneDrive folder that is, is.
+      if (ClassifyEntry(entry.attributes, entry.reparseTag) == EntryKind::kWalk) level.subdirectories.push_back(entry);
       return true;
     }
     if (!restored.empty() && restored.count(entry.name) != 0) return true;
@@ -52,7 +54,7 @@ bool WalkDirectoryTree(const std::wstring& root, const WalkContext& context) {
   levels.back().displayLength = prefix.size();
   if (!levels.back().directory.Open(root)) return true;  // refused, missing, a link: nothing to walk
   // A directory is listed at most once, whatever renames would bring it back.
-  std::set<FileId> listed{levels.back().directory.facts().id};
+  std::set<FileId> listed;
 
   for (bool entered = true; !levels.empty();) {
     if (entered) {
@@ -82,11 +84,11 @@ bool WalkDirectoryTree(const std::wstring& root, const WalkContext& context) {
       Level child;
       // Opened relative to the held parent, never through a link; and still the directory
       // that was listed there, not one swapped in since.
-      if (!child.directory.OpenIn(level.directory, next.name) ||
-          (next.fileIndex != 0 && child.directory.facts().id.index != next.fileIndex))
-        continue;
+      if (!child.directory.OpenIn(level.directory, next.name) || !child.directory.IsListed(next)) continue;
       std::wstring childPrefix = prefix + next.name + L'\\';
-      if (!listed.insert(child.directory.facts().id).second) continue;
+      // By its full id only: a 64-bit index (of ReFS, say) can repeat, and a repeated one
+      // must never drop a directory that hasn't been seen.
+      if (next.fullId && !listed.insert(next.id).second) continue;
       if (levels.size() == levels.capacity()) levels.reserve(levels.size() * 2);  // `level` moves
       // Nothing below allocates: the child's final path holds the parent's, and gives it back.
       levels.back().directory.TakeFinalPath();

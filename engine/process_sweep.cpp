@@ -50,7 +50,7 @@ bool ImageIsInfected(const std::wstring& recorded) {
   HeldDirectory folder;
   if (!folder.OpenEveryStep(path.substr(0, slash + 1))) return false;
   const win::FileHandle file =
-      folder.OpenFile(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+      folder.OpenFileData(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   FileFacts facts;
   if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !folder.Holds(file.get(), name)) return false;
   return IsVirusFile(file.get());

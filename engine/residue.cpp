@@ -124,7 +124,7 @@ bool LoadShortcut(HANDLE file, IPersistStream* stream) {
 // keep the rest of the cleanup from running.
 void HandleHiddenShortcut(const HeldDirectory& startup, const std::wstring& name, ShellLink& shell,
                           TargetDirectory& target) {
-  const win::FileHandle file = startup.OpenFile(name, GENERIC_READ, kShareAll);
+  const win::FileHandle file = startup.OpenFileData(name, GENERIC_READ, kShareAll);
   FileFacts facts;
   if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !startup.Holds(file.get(), name) ||
       !IsHiddenSystem(facts.attributes) || !LoadShortcut(file.get(), shell.stream.get()))

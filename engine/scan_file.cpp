@@ -232,7 +232,9 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
 
 bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
                   const std::function<bool(HANDLE file)>& condition, DWORD pauseMs) {
-  win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
+  // Its data, through a file system's filter where one keeps it: a system-compressed driver
+  // read without would have no version resource.
+  win::FileHandle file = directory.OpenFileData(name, GENERIC_READ, kShareAll);
   if (!file || !condition(file.get())) return false;
   FileFacts facts;
   if (FactsOf(file.get(), facts) && facts.plain() && directory.Holds(file.get(), name))

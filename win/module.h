@@ -21,18 +21,18 @@ class CAppModule {
 
   // Records the instance and the calling thread as the main thread.
   HRESULT Init(HINSTANCE instance) noexcept {
-    m_hInst = instance ? instance : ResourceInstance();
-    m_dwMainThreadID = ::GetCurrentThreadId();
+    instance_ = instance ? instance : ResourceInstance();
+    mainThread_ = ::GetCurrentThreadId();
     return S_OK;
   }
   void Term() noexcept {
-    m_hInst = nullptr;
-    m_dwMainThreadID = 0;
+    instance_ = nullptr;
+    mainThread_ = 0;
   }
 
  private:
-  HINSTANCE m_hInst = nullptr;
-  DWORD m_dwMainThreadID = 0;
+  HINSTANCE instance_ = nullptr;
+  DWORD mainThread_ = 0;
 };
 
 }  // namespace win

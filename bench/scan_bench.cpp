@@ -10,7 +10,7 @@
 //   walk     FindFirstFileW/FindNextFileW over the tree, nothing else
 //   floor    the walk plus open, read 64 bytes, close for every file
 //   version  the walk plus GetFileVersionInfoSizeW for every file
-//   worker   the real scan worker, its texts going to a window on this thread
+//   worker   the real scan worker, its progress going to the board a window would read
 //   program  the whole program (--program PATH, by default MarrowFinchKiller.exe beside this
 //            one): started, the tree's directory put in its path box, start pressed, timed
 //            from the press until the offer dialog appears
@@ -39,19 +39,6 @@ struct Options {
   bool existing = false;
 };
 
-std::wstring ExeDir() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path);
-  return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
-
-bool WriteText(const std::wstring& path, const std::string& text) {
-  win::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  DWORD written = 0;
-  return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
 std::wstring DirPath(const Options& o, int d) {
   // Two levels: 1 top directory per 25 leaves keeps the walk's stack realistic.
   return o.root + L"\\top" + std::to_wstring(d / 25) + L"\\dir" + std::to_wstring(d);
@@ -66,7 +53,7 @@ void InfectedFiles(const Options& o, std::vector<std::wstring>& out) {
 }
 
 bool BuildTree(const Options& o) {
-  const std::wstring clean = ExeDir() + L"fixtures\\clean_company.exe";
+  const std::wstring clean = test::ExeDir() + L"fixtures\\clean_company.exe";
   CreateDirectoryW(o.root.c_str(), nullptr);
   for (int d = 0; d < o.dirs; ++d) {
     const std::wstring top = o.root + L"\\top" + std::to_wstring(d / 25);
@@ -78,7 +65,7 @@ bool BuildTree(const Options& o) {
     if (f % 50 == 0) {
       if (f % 500 != 0 && !CopyFileW(clean.c_str(), (dir + L"\\tool" + std::to_wstring(f) + L".exe").c_str(), FALSE))
         return false;
-    } else if (!WriteText(dir + L"\\doc" + std::to_wstring(f) + L".txt", "plain document " + std::to_string(f))) {
+    } else if (!test::WriteBytes(dir + L"\\doc" + std::to_wstring(f) + L".txt", "plain document " + std::to_string(f))) {
       return false;
     }
   }
@@ -87,12 +74,12 @@ bool BuildTree(const Options& o) {
 
 // Infected files are restored by the worker; put them back before each worker round.
 bool Reinfect(const Options& o) {
-  const std::wstring infected = ExeDir() + L"fixtures\\marker_exact.exe";
+  const std::wstring infected = test::ExeDir() + L"fixtures\\marker_exact.exe";
   std::vector<std::wstring> files;
   InfectedFiles(o, files);
   for (const std::wstring& path : files) {
     if (!CopyFileW(infected.c_str(), path.c_str(), FALSE)) return false;
-    if (!WriteText(path.substr(0, path.size() - 4) + L".sql", "former contents")) return false;
+    if (!test::WriteBytes(path.substr(0, path.size() - 4) + L".sql", "former contents")) return false;
   }
   return true;
 }
@@ -105,7 +92,7 @@ int Walk(const std::wstring& root, PerFile perFile) {
   while (!pending.empty()) {
     const std::wstring prefix = pending.back() + L"\\";
     pending.pop_back();
-    win::FindHandle listing(FindFirstFileW((prefix + L"*.*").c_str(), &entry));
+    test::FindHandle listing(FindFirstFileW((prefix + L"*.*").c_str(), &entry));
     if (!listing) continue;
     do {
       const wchar_t* name = entry.cFileName;
@@ -141,31 +128,14 @@ double Best(int rounds, const std::function<void()>& prepare, const std::functio
   return best;
 }
 
-HWND MakeProgressWindow() {
-  const HWND window = CreateWindowExW(0, L"STATIC", L"bench", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr,
-                                      GetModuleHandleW(nullptr), nullptr);
-  const int ids[] = {1014, 1016, 1017};
-  for (int id : ids)
-    CreateWindowExW(0, id == 1014 ? L"EDIT" : L"STATIC", L"", WS_CHILD | (id == 1014 ? ES_AUTOHSCROLL : 0), 0, 0, 300,
-                    20, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-  return window;
-}
-
-// Runs the directory worker on its own thread while this thread dispatches its texts.
-void RunWorker(HWND window) {
-  ui::gScanState.stopRequested = 0;
-  ui::gScanState.filesScanned = 0;
-  ui::gScanState.virusesFound = 0;
-  ui::gScanState.filesRestored = 0;
-  ui::gScanState.scanFinished = 0;
+// Runs the directory worker over the tree, as a start does, and waits for its end.
+void RunWorker(const std::wstring& root) {
+  ui::gScanState.Reset();
+  ui::gProgressBoard.Reset();
+  auto* request = new engine::ScanRequest{false, root};
   win::KernelHandle thread(
-      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ui::ScanDirectoryThreadProc, window, 0, nullptr)));
-  HANDLE handle = thread.get();
-  for (;;) {
-    if (MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0) break;
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-  }
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ui::ScanDirectoryThreadProc, request, 0, nullptr)));
+  if (thread) WaitForSingleObject(thread.get(), INFINITE);
 }
 
 // One run of the real program over the tree: seconds from pressing start to the offer, or
@@ -212,7 +182,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (flag == L"--program")
       o.program = value;
   }
-  if (o.program.empty()) o.program = ExeDir() + L"MarrowFinchKiller.exe";
+  if (o.program.empty()) o.program = test::ExeDir() + L"MarrowFinchKiller.exe";
   if (o.files < 1 || o.dirs < 1 || o.rounds < 1) {
     std::fprintf(stderr, "usage: scan_bench [--files N] [--dirs N] [--root PATH] [--rounds N] [--program PATH]\n");
     return 2;
@@ -250,17 +220,14 @@ int wmain(int argc, wchar_t** argv) {
       GetFileVersionInfoSizeW(path.c_str(), &handle);
     });
   });
-  const HWND window = MakeProgressWindow();
-  SetDlgItemTextW(window, 1014, o.root.c_str());
   int scanned = 0, found = 0;
   const double worker = Best(
       o.rounds, [&] { reinfect(); },
       [&] {
-        RunWorker(window);
+        RunWorker(o.root);
         scanned = ui::gScanState.filesScanned;
         found = ui::gScanState.virusesFound;
       });
-  DestroyWindow(window);
 
   std::wstring summary;
   double program = 1e30;

@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "engine/entry_rules.h"
+
 namespace engine {
 
 namespace {
@@ -55,6 +57,43 @@ constexpr ULONG kFileDirectoryFile = 0x1;
 constexpr ULONG kFileSynchronousIoNonalert = 0x20;
 constexpr ULONG kFileNonDirectoryFile = 0x40;
 constexpr ULONG kFileCompleteIfOplocked = 0x100;
+constexpr ULONG kFileOpenForBackupIntent = 0x4000;
+
+// Windows 8's full file ids and extended listing, declared here since the program is built
+// for Windows 7, which answers these classes with an error.
+constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(0x12);
+constexpr auto kFileIdExtdDirectoryInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(0x13);
+constexpr auto kFileIdExtdDirectoryRestartInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(0x14);
+
+// FILE_ID_INFO
+struct FullIdInfo {
+  ULONGLONG volumeSerialNumber;
+  BYTE identifier[16];
+};
+
+// FILE_ID_EXTD_DIR_INFO
+struct ExtdDirInfo {
+  ULONG nextEntryOffset;
+  ULONG fileIndex;
+  LARGE_INTEGER creationTime;
+  LARGE_INTEGER lastAccessTime;
+  LARGE_INTEGER lastWriteTime;
+  LARGE_INTEGER changeTime;
+  LARGE_INTEGER endOfFile;
+  LARGE_INTEGER allocationSize;
+  ULONG fileAttributes;
+  ULONG fileNameLength;
+  ULONG eaSize;
+  ULONG reparsePointTag;
+  BYTE fileId[16];
+  WCHAR fileName[1];
+};
+
+// A full id's 16 bytes as the two halves of FileId.
+void SplitId(const BYTE* identifier, FileId& id) {
+  std::memcpy(&id.low, identifier, sizeof id.low);
+  std::memcpy(&id.high, identifier + sizeof id.low, sizeof id.high);
+}
 constexpr ULONG kFileOpenReparsePoint = 0x00200000;
 constexpr ULONG kFileRenameInformation = 10;
 constexpr ULONG kFileInternalInformation = 6;
@@ -156,13 +195,33 @@ OpenResult ClassifyOpen(long status, DWORD fileType) {
   return fileType == FILE_TYPE_DISK ? OpenResult::kOpened : OpenResult::kNotDiskFile;
 }
 
+bool FileFacts::plain() const {
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+         ClassifyEntry(attributes, reparseTag) == EntryKind::kTest;
+}
+
 bool FactsOf(HANDLE file, FileFacts& facts) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(file, &info)) return false;
-  facts.id.volume = info.dwVolumeSerialNumber;
-  facts.id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  facts.attributes = info.dwFileAttributes;
-  facts.links = info.nNumberOfLinks;
+  FILE_STANDARD_INFO standard{};
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+      !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag))
+    return false;
+  FullIdInfo id{};
+  if (GetFileInformationByHandleEx(file, kFileIdInfo, &id, sizeof id)) {
+    facts.id.volume = id.volumeSerialNumber;
+    SplitId(id.identifier, facts.id);
+  } else {
+    // Windows 7 has no full ids; its file systems' 64-bit indexes are whole.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    facts.id.volume = info.dwVolumeSerialNumber;
+    facts.id.low = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    facts.id.high = 0;
+  }
+  facts.attributes = tag.FileAttributes;
+  facts.reparseTag = tag.ReparseTag;
+  facts.links = standard.NumberOfLinks;
   return true;
 }
 
@@ -176,6 +235,23 @@ std::wstring LongPath(const std::wstring& path) {
   full.resize(length);
   if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
+}
+
+std::wstring LongNamesPath(const std::wstring& path) {
+  const std::wstring full = LongPath(path);
+  if (full.compare(0, 4, L"\\\\?\\") != 0) return full;
+  // Wine lengthens the names of a path only without the "\\?\" prefix, which Windows needs
+  // only for a path longer than MAX_PATH.
+  const bool unc = full.compare(0, 8, L"\\\\?\\UNC\\") == 0;
+  std::wstring asked = unc ? L"\\\\" + full.substr(8) : full.substr(4);
+  if (asked.size() >= MAX_PATH) asked = full;
+  const DWORD needed = GetLongPathNameW(asked.c_str(), nullptr, 0);
+  if (needed == 0) return full;
+  std::wstring longNames(needed, L'\0');
+  const DWORD length = GetLongPathNameW(asked.c_str(), &longNames[0], needed);
+  if (length == 0 || length >= needed) return full;
+  longNames.resize(length);
+  return LongPath(longNames);
 }
 
 std::wstring FinalPath(HANDLE file) {
@@ -230,7 +306,8 @@ bool HeldDirectory::OpenIn(const HeldDirectory& parent, const std::wstring& name
   if (name.find(L'\\') != std::wstring::npos || name == L"." || name == L"..") return false;
   if (CreateRelative(parent.handle(), name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | extraAccess,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kFileOpen,
-                     kFileDirectoryFile | kFileOpenReparsePoint | kFileCompleteIfOplocked,
+                     kFileDirectoryFile | kFileOpenReparsePoint | kFileCompleteIfOplocked |
+                         ((extraAccess & ~SYNCHRONIZE) == 0 ? kFileOpenForBackupIntent : 0),
                      handle) != 0 ||
       !handle)
     return false;
@@ -263,12 +340,29 @@ bool HeldDirectory::Adopt(HANDLE raw) {
     return false;
   facts_ = FileFacts{};
   facts_.attributes = basic.FileAttributes;
-  facts_.id.index = static_cast<uint64_t>(index.QuadPart);
-  if ((facts_.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (facts_.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return false;
+  facts_.id.low = static_cast<uint64_t>(index.QuadPart);
+  if ((facts_.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+  // A reparse point only when its tag, read from the handle, is one of data kept by a
+  // filter (a OneDrive folder): a link, junction or mount point is never held.
+  if (facts_.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle_.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+        ClassifyEntry(tag.FileAttributes, tag.ReparseTag) != EntryKind::kWalk)
+      return false;
+    facts_.reparseTag = tag.ReparseTag;
+  }
   finalPath_ = FinalPath(handle_.get());
   while (!finalPath_.empty() && finalPath_.back() == L'\\') finalPath_.pop_back();
   return !finalPath_.empty();
+}
+
+bool HeldDirectory::IsListed(const DirectoryEntry& entry) const {
+  if (!entry.fullId) return entry.id.low == 0 || entry.id.low == facts_.id.low;
+  FullIdInfo info{};
+  if (!GetFileInformationByHandleEx(handle_.get(), kFileIdInfo, &info, sizeof info)) return false;
+  FileId id;
+  SplitId(info.identifier, id);
+  return id.low == entry.id.low && id.high == entry.id.high;
 }
 
 bool HeldDirectory::List(const std::function<bool(const DirectoryEntry&)>& onEntry) const {
@@ -276,34 +370,67 @@ bool HeldDirectory::List(const std::function<bool(const DirectoryEntry&)>& onEnt
   constexpr size_t kBufferBytes = 64 * 1024;
   std::unique_ptr<uint64_t[]> buffer(new (std::nothrow) uint64_t[kBufferBytes / sizeof(uint64_t)]);
   if (!buffer) return false;
-  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  // The extended listing gives each entry's full id and its reparse tag. Windows before 8,
+  // FAT volumes and Wine don't have it: the listing with the 64-bit index stands in, and
+  // gives a reparse point's tag in its EaSize.
+  bool extended = true;
+  bool first = true;
   DirectoryEntry entry;
   for (;;) {
-    if (!GetFileInformationByHandleEx(handle_.get(), kind, buffer.get(), kBufferBytes))
-      return kind == FileIdBothDirectoryInfo || GetLastError() == ERROR_NO_MORE_FILES;
-    kind = FileIdBothDirectoryInfo;
+    const FILE_INFO_BY_HANDLE_CLASS kind =
+        extended ? (first ? kFileIdExtdDirectoryRestartInfo : kFileIdExtdDirectoryInfo)
+                 : (first ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo);
+    if (!GetFileInformationByHandleEx(handle_.get(), kind, buffer.get(), kBufferBytes)) {
+      const DWORD error = GetLastError();
+      if (first && extended && error != ERROR_NO_MORE_FILES) {
+        extended = false;
+        continue;
+      }
+      return !first || error == ERROR_NO_MORE_FILES;
+    }
+    first = false;
     const auto* bytes = reinterpret_cast<const BYTE*>(buffer.get());
     for (size_t at = 0;;) {
-      const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + at);
-      entry.name.assign(record->FileName, record->FileNameLength / sizeof(WCHAR));
-      entry.attributes = record->FileAttributes;
-      entry.fileIndex = static_cast<uint64_t>(record->FileId.QuadPart);
+      ULONG next = 0;
+      if (extended) {
+        const auto* record = reinterpret_cast<const ExtdDirInfo*>(bytes + at);
+        entry.name.assign(record->fileName, record->fileNameLength / sizeof(WCHAR));
+        entry.attributes = record->fileAttributes;
+        entry.reparseTag = record->reparsePointTag;
+        SplitId(record->fileId, entry.id);
+        entry.fullId = true;
+        next = record->nextEntryOffset;
+      } else {
+        const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + at);
+        entry.name.assign(record->FileName, record->FileNameLength / sizeof(WCHAR));
+        entry.attributes = record->FileAttributes;
+        entry.reparseTag = (record->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? record->EaSize : 0;
+        entry.id.low = static_cast<uint64_t>(record->FileId.QuadPart);
+        entry.id.high = 0;
+        entry.fullId = false;
+        next = record->NextEntryOffset;
+      }
       if (entry.name != L"." && entry.name != L".." && !onEntry(entry)) return true;
-      if (record->NextEntryOffset == 0) break;
-      at += record->NextEntryOffset;
+      if (next == 0) break;
+      at += next;
       if (at >= kBufferBytes) break;
     }
   }
 }
 
 win::FileHandle HeldDirectory::OpenFile(const std::wstring& name, ACCESS_MASK access, ULONG share, OpenResult* result,
-                                        bool create) const {
+                                        bool create, bool throughFilter) const {
   OpenResult ignored;
   OpenResult& outcome = result ? *result : ignored;
   win::FileHandle file;
+  // Backup intent only where nothing is changed: with the backup privilege it lifts the
+  // access checks for reading, and an action keeps the ordinary ones.
+  constexpr ACCESS_MASK kChanges = GENERIC_WRITE | GENERIC_ALL | DELETE | WRITE_DAC | WRITE_OWNER | FILE_WRITE_DATA |
+                                   FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA;
+  const ULONG options = kFileNonDirectoryFile | kFileCompleteIfOplocked | (throughFilter ? 0 : kFileOpenReparsePoint) |
+                        ((access & kChanges) == 0 && !create ? kFileOpenForBackupIntent : 0);
   const LONG status =
-      CreateRelative(handle_.get(), name, access, share, create ? kFileCreate : kFileOpen,
-                     kFileNonDirectoryFile | kFileOpenReparsePoint | kFileCompleteIfOplocked, file);
+      CreateRelative(handle_.get(), name, access, share, create ? kFileCreate : kFileOpen, options, file);
   outcome = file ? ClassifyOpen(status, GetFileType(file.get())) : ClassifyOpen(status < 0 ? status : -1, 0);
   if (outcome != OpenResult::kOpened) file.reset();
   return file;
@@ -320,6 +447,44 @@ bool HeldDirectory::FreeBytes(uint64_t& bytes) const {
   const uint64_t units = static_cast<uint64_t>(size.callerAvailableUnits.QuadPart);
   bytes = unitBytes != 0 && units > UINT64_MAX / unitBytes ? UINT64_MAX : units * unitBytes;
   return true;
+}
+
+win::FileHandle HeldDirectory::OpenFileData(const std::wstring& name, ACCESS_MASK access, ULONG share,
+                                            OpenResult* result) const {
+  OpenResult ignored;
+  OpenResult& outcome = result ? *result : ignored;
+  win::FileHandle file = OpenFile(name, access, share, &outcome);
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!file) return file;
+  if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+    outcome = OpenResult::kRefused;
+    return win::FileHandle();
+  }
+  switch (ClassifyEntry(tag.FileAttributes, tag.ReparseTag)) {
+    case EntryKind::kTest:
+      break;
+    case EntryKind::kCountOnly:
+      outcome = OpenResult::kNotHere;
+      return win::FileHandle();
+    case EntryKind::kWalk:
+    case EntryKind::kLink:
+      outcome = OpenResult::kRefused;
+      return win::FileHandle();
+  }
+  if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return file;
+  // Closed first: the second open may ask for what the first one's sharing refuses.
+  FileFacts first, second;
+  if (!FactsOf(file.get(), first)) {
+    outcome = OpenResult::kRefused;
+    return win::FileHandle();
+  }
+  file.reset();
+  win::FileHandle data = OpenFile(name, access, share, &outcome, false, /*throughFilter=*/true);
+  if (data && (!FactsOf(data.get(), second) || !(second.id == first.id))) {
+    outcome = OpenResult::kRefused;
+    data.reset();
+  }
+  return data;
 }
 
 bool HeldDirectory::Holds(HANDLE file, const std::wstring& name) const {

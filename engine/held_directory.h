@@ -11,34 +11,50 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "win/handles.h"
 
 namespace engine {
 
-// What identifies a file whatever its name: its volume and its index on that volume.
+// What identifies a file whatever its name: its volume and its file id on that volume, all
+// 128 bits of it (ReFS ids are that wide, and their low half need not be unique). Where a
+// listing or a quick query gives only the 64-bit index, it is the low half and the volume
+// is 0: such ids are compared only with ids of the same kind.
 struct FileId {
-  DWORD volume = 0;
-  uint64_t index = 0;
-  bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
+  uint64_t volume = 0;
+  uint64_t low = 0;
+  uint64_t high = 0;
+  bool operator==(const FileId& other) const {
+    return volume == other.volume && low == other.low && high == other.high;
+  }
   bool operator<(const FileId& other) const {
-    return volume != other.volume ? volume < other.volume : index < other.index;
+    if (volume != other.volume) return volume < other.volume;
+    return high != other.high ? high < other.high : low < other.low;
   }
 };
 
 struct FileFacts {
   FileId id;
   DWORD attributes = 0;
+  DWORD reparseTag = 0;  // when attributes hold FILE_ATTRIBUTE_REPARSE_POINT
   DWORD links = 0;
-  // A plain file: neither a directory nor a reparse point (link, junction, mount point).
-  bool plain() const { return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0; }
+  // An ordinary file: no directory, and no reparse point but for data that a file system
+  // filter keeps in another form (a OneDrive file, a compressed one): never a link.
+  bool plain() const;
 };
+// The file's full id, its attributes and reparse tag, and its number of names.
 bool FactsOf(HANDLE file, FileFacts& facts);
 
 // The "\\?\" form of a path, so that no part of the system cuts it at MAX_PATH or trims
 // its names: "C:\a" gives "\\?\C:\a", "\\server\share" gives "\\?\UNC\server\share".
 // A relative path is made full first. Already long paths come back as they are.
 std::wstring LongPath(const std::wstring& path);
+// The same with every short (8.3) name in it replaced by its long name, as far as the path
+// exists; what doesn't exist stays as it was. A process started by a short name has that
+// name on record, and a path a program stores may hold one; but the opens here check each
+// name they reach against the one asked for, which the system reports in its long form.
+std::wstring LongNamesPath(const std::wstring& path);
 
 // How an open relative to a held directory went.
 enum class OpenResult {
@@ -47,6 +63,7 @@ enum class OpenResult {
   kInUse,         // a handle of someone else's shares it with nobody who asks for this access
   kLockBreaking,  // someone's opportunistic lock on it is being broken: left for a later run
   kNotDiskFile,   // a pipe, a FIFO or a device: never read, it could keep a read waiting forever
+  kNotHere,       // its data isn't on this machine (a OneDrive file online only): never read
   kRefused,       // anything else: access denied, a directory, a deletion pending, ...
 };
 
@@ -58,7 +75,9 @@ OpenResult ClassifyOpen(long status, DWORD fileType);
 struct DirectoryEntry {
   std::wstring name;
   DWORD attributes = 0;
-  uint64_t fileIndex = 0;  // on the directory's volume
+  DWORD reparseTag = 0;  // when attributes hold FILE_ATTRIBUTE_REPARSE_POINT
+  FileId id;             // on the directory's volume (volume 0): all 128 bits where fullId
+  bool fullId = false;
 };
 
 class HeldDirectory {
@@ -75,9 +94,19 @@ class HeldDirectory {
   bool OpenEveryStep(const std::wstring& path);
 
   HANDLE handle() const { return handle_.get(); }
+  // True when this directory is the one that `entry` of its parent's listing named, by
+  // the id the listing gave.
+  bool IsListed(const DirectoryEntry& entry) const;
+
   // Where the directory really is, in "\\?\" form, without trailing backslash.
   const std::wstring& finalPath() const { return finalPath_; }
-  // Its attributes and its index on its volume (the volume and link count aren't asked for).
+  // For a walk that holds a directory at every level of its way down: the final path is
+  // handed down while the levels below are walked, and handed back up, so that only one
+  // full path is kept however deep the walk goes. Without it, Holds and OpenIn fail.
+  std::wstring TakeFinalPath() { return std::move(finalPath_); }
+  void PutFinalPath(std::wstring path) { finalPath_ = std::move(path); }
+  // Its attributes and its 64-bit index on its volume (the volume, the full id and the link
+  // count aren't asked for: under Wine the volume's serial number costs a millisecond).
   const FileFacts& facts() const { return facts_; }
 
   // Lists the directory through its handle, "." and ".." left out. `onEntry` returns false
@@ -85,12 +114,24 @@ class HeldDirectory {
   // ends it as if it had reached its end.
   bool List(const std::function<bool(const DirectoryEntry&)>& onEntry) const;
 
-  // Opens an entry relative to this directory, never following a link at the last step
-  // (FILE_OPEN_REPARSE_POINT) and never a directory. It never waits: an opportunistic lock
-  // that someone holds on the file is not waited for (FILE_COMPLETE_IF_OPLOCKED), and what
-  // is no disk file is closed again at once. `result` says why nothing was opened.
+  // Opens an entry relative to this directory, never a directory, and never following a
+  // link at the last step (FILE_OPEN_REPARSE_POINT): `throughFilter` opens the data of a
+  // data-kind reparse point instead, for a file whose tag was read from its handle. It never
+  // waits: an opportunistic lock that someone holds on the file is not waited for
+  // (FILE_COMPLETE_IF_OPLOCKED), and what is no disk file is closed again at once. An open
+  // that only reads does so with backup intent, so that with the backup privilege no
+  // access list keeps a file from the test. `result` says why nothing was opened.
   win::FileHandle OpenFile(const std::wstring& name, ACCESS_MASK access, ULONG share, OpenResult* result = nullptr,
-                           bool create = false) const;
+                           bool create = false, bool throughFilter = false) const;
+
+  // Opens an entry's data for reading, as OpenFile does, under the rules for reparse
+  // points: the entry is opened without following a link and its tag read from that handle;
+  // a plain file is used as it is; a file whose data a filter keeps in another form (WOF,
+  // cloud files, dedup, ...) is opened once more, through the filter, relative to this same
+  // directory, and used only when it is the same file. A link gives kRefused; a file whose
+  // data isn't on this machine kNotHere, and nothing is downloaded.
+  win::FileHandle OpenFileData(const std::wstring& name, ACCESS_MASK access, ULONG share,
+                               OpenResult* result = nullptr) const;
 
   // True when `file` is the entry `name` of this directory where it stands now: its final
   // path is this directory's final path followed by the name. Under Wine a host link is

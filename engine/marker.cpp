@@ -3,12 +3,8 @@
 #include <shlwapi.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <cwctype>
-#include <memory>
-#include <new>
 
 #include "engine/version_resource.h"
 #include "win/handles.h"
@@ -17,44 +13,27 @@ namespace engine {
 
 namespace {
 
-struct LangCodePage {
-  WORD language;
-  WORD codePage;
-};
-
 void TrimTrailingSpace(std::wstring& text) {
   size_t end = text.size();
   while (end > 0 && std::iswspace(text[end - 1])) --end;
   text.resize(end);
 }
 
-// The company name from a version block that the version services filled.
-std::wstring CompanyNameOf(const BYTE* block) {
-  // A missing table comes back with length 0 and the loop below doesn't run.
-  LangCodePage* table = nullptr;
-  UINT tableBytes = 0;
-  win::VerQueryValueW(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&table), &tableBytes);
-  const UINT entries = table ? tableBytes / sizeof(LangCodePage) : 0;
-
-  std::wstring name;
-  for (UINT i = 0; i < entries; ++i) {
-    wchar_t query[50];
-    std::swprintf(query, 50, L"\\StringFileInfo\\%04x%04x\\CompanyName", table[i].language, table[i].codePage);
-    wchar_t* value = nullptr;
-    UINT valueChars = 0;
-    // The last translation wins, even when its CompanyName is missing or empty.
-    if (win::VerQueryValueW(block, query, reinterpret_cast<void**>(&value), &valueChars) && value && valueChars > 0)
-      name.assign(value, wcsnlen(value, valueChars));  // up to its NUL, never past the value
-    else
-      name.clear();
-    TrimTrailingSpace(name);
-  }
-  return name;
+// The name as the version services give it: a 16-bit block's ANSI text converted with the
+// system's ANSI code page, as VerQueryValueW converts it.
+std::wstring Utf16Of(const CompanyNameText& name) {
+  if (!name.ansi) return std::wstring(name.utf16.begin(), name.utf16.end());
+  // At most a version block's 64 KiB, so the count fits an int.
+  const int bytes = static_cast<int>(name.bytes.size());
+  const int chars = bytes > 0 ? MultiByteToWideChar(CP_ACP, 0, name.bytes.data(), bytes, nullptr, 0) : 0;
+  std::wstring wide(static_cast<size_t>(chars), L'\0');
+  if (chars > 0) MultiByteToWideChar(CP_ACP, 0, name.bytes.data(), bytes, &wide[0], chars);
+  return wide;
 }
 
 // The open file as the reader's byte source. The reader's reads are small and cluster in
 // the headers and the resource directory, so a few pages are kept; a version block, up
-// to 64 KiB, is read at once.
+// to 64 KiB, or a compressed file's next chunk is read at once.
 class FileBytes : public ByteSource {
  public:
   explicit FileBytes(HANDLE file) : file_(file) {}
@@ -146,55 +125,22 @@ const LanguageOrder& Languages() {
 
 }  // namespace
 
-bool GetFileCompanyName(HANDLE file, const wchar_t* path, std::wstring& companyName) {
+bool GetFileCompanyName(HANDLE file, std::wstring& companyName) {
+  // A pipe or a FIFO planted where a file was expected would hold the first read, and the
+  // whole scan with it, for as long as its writer likes: only a disk file is read at all.
+  if (GetFileType(file) != FILE_TYPE_DISK) return false;
   FileBytes bytes(file);
   if (!bytes.Start()) return false;
   const VersionResourceRead read = ReadVersionCompanyName(bytes, Languages());
-  switch (read.outcome) {
-    case VersionResourceRead::Outcome::kFound:
-      companyName.assign(read.companyName.begin(), read.companyName.end());
-      TrimTrailingSpace(companyName);
-      return true;
-    case VersionResourceRead::Outcome::kAskVersionServices:
-      return GetFileCompanyNameFromVersionServices(path, companyName);
-    case VersionResourceRead::Outcome::kNoVersionResource:
-      break;
-  }
-  return false;
-}
-
-bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName) {
-  // The same sharing as the restoration's opens, so that the read never fails on a file
-  // the rest of the scan could open.
-  win::FileHandle file(
-      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  // What can't be opened here may still be readable to the services (they open it their
-  // own way); a directory or a missing file fails there too.
-  if (!file) return GetFileCompanyNameFromVersionServices(path, companyName);
-  return GetFileCompanyName(file.get(), path, companyName);
-}
-
-bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName) {
-  DWORD handle = 0;
-  const DWORD size = win::GetFileVersionInfoSizeW(path, &handle);
-  if (size == 0) return false;
-
-  std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
-  if (!block) return false;
-  if (!win::GetFileVersionInfoW(path, handle, size, block.get())) return false;
-  companyName = CompanyNameOf(block.get());
+  if (read.outcome != VersionResourceRead::Outcome::kFound) return false;
+  companyName = Utf16Of(read.companyName);
+  TrimTrailingSpace(companyName);
   return true;
 }
 
-bool IsVirusFile(HANDLE file, const wchar_t* path) {
+bool IsVirusFile(HANDLE file) {
   std::wstring company;
-  if (!GetFileCompanyName(file, path, company)) return false;
-  return StrStrIW(company.c_str(), kVirusMarker) != nullptr;
-}
-
-bool IsVirusFile(const wchar_t* path) {
-  std::wstring company;
-  if (!GetFileCompanyName(path, company)) return false;
+  if (!GetFileCompanyName(file, company)) return false;
   return StrStrIW(company.c_str(), kVirusMarker) != nullptr;
 }
 

@@ -10,31 +10,23 @@ namespace engine {
 
 inline constexpr wchar_t kVirusMarker[] = L"Hermitage Hortative";
 
-// Reads the CompanyName of the file's version resource, taken from the last entry of
-// its translation table, with trailing white space removed. Returns false, leaving
-// companyName untouched, when the file has no readable version resource (or is missing,
-// or is a directory). With no translation table the read succeeds with an empty name.
+// Reads the CompanyName of the version resource of the file that `file` holds open with
+// read access (its first read starts where the handle stands), taken from the last entry
+// of its translation table, with trailing white space removed. Returns false, leaving
+// companyName untouched, when the file has no readable version resource. With no
+// translation table the read succeeds with an empty name. Anything but a file on a disk is
+// refused before any read: a read from a pipe, a FIFO or a device can wait forever.
 //
-// PE images are read by our own reader through the open file (engine/version_resource.h):
-// a few small reads instead of the version services' mapping of the whole module, and the
-// bytes of the very file named, where Wine's services read their own module instead of a
-// file named like one. Other images that can carry a version resource (16-bit, virtual
-// device, LZ-compressed) go to the version services; any other file has none.
-bool GetFileCompanyName(const wchar_t* path, std::wstring& companyName);
-
-// The same read through a handle the caller has just opened with read access (its first
-// read starts where the handle stands); `path` names the same file, for the version
-// services' cases only.
-bool GetFileCompanyName(HANDLE file, const wchar_t* path, std::wstring& companyName);
-
-// The same read, always through the version services as they are meant to be asked: the
-// size first, then the block. The scan uses it only for the images our reader leaves to
-// the services; tests hold the reader's results against it.
-bool GetFileCompanyNameFromVersionServices(const wchar_t* path, std::wstring& companyName);
+// The version resource is read by our own reader through the open file
+// (engine/version_resource.h): PE and 16-bit (NE) images, and LZ-compressed files as the
+// image they expand to. Never by path through the version services: a path can be
+// swapped for another file between their read and the caller's action, their reads can't
+// reach a file that the caller holds open without sharing, and Wine's read their own
+// module instead of a file named like one. Virtual-device (LE/LX) images have no company
+// name for us.
+bool GetFileCompanyName(HANDLE file, std::wstring& companyName);
 
 // True exactly when the company name can be read and contains the marker, in any case.
-bool IsVirusFile(const wchar_t* path);
-bool IsVirusFile(HANDLE file, const wchar_t* path);
-inline bool IsVirusFile(HANDLE file) { return IsVirusFile(file, L""); }
+bool IsVirusFile(HANDLE file);
 
 }  // namespace engine

@@ -1,9 +1,11 @@
 #include "engine/process_sweep.h"
 
 #include <windows.h>
-#include <psapi.h>
 #include <tlhelp32.h>
 
+#include <string>
+
+#include "engine/held_directory.h"
 #include "engine/marker.h"
 #include "win/handles.h"
 
@@ -14,18 +16,54 @@ namespace {
 // Full access in the form every Windows version accepts: the wider mask of Vista and
 // later makes OpenProcess fail on older systems.
 constexpr DWORD kProcessFullAccess = 0x1F0FFF;
+// The longest path the system knows, its NUL included.
+constexpr DWORD kLongestPath = 32768;
 
-// Ends the process when its executable carries the marker. A process whose path can't be
-// read (a protected process, one of another architecture, one still starting up) has no
-// file to test and is left alone; so is one whose path doesn't fit the buffer, since a cut
-// path names another file.
+// The file the process was started from, as the kernel recorded it at the start. The path
+// that GetModuleFileNameExW gives is read from the process's own memory (its loader entry),
+// which the process can rewrite: a virus could claim to be notepad, a user's process could
+// name somebody else's file or a pipe that it serves and never writes to. Nor is this path
+// cut at MAX_PATH.
+bool ImagePath(HANDLE process, std::wstring& path) {
+  for (DWORD capacity = MAX_PATH;; capacity = capacity * 2 < kLongestPath ? capacity * 2 : kLongestPath) {
+    path.assign(capacity, L'\0');
+    DWORD length = capacity;
+    if (QueryFullProcessImageNameW(process, 0, &path[0], &length)) {
+      path.resize(length);
+      return length > 0;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || capacity == kLongestPath) return false;
+  }
+}
+
+// Whether the image at `path` carries the marker, read through one handle to the file
+// itself: every folder on the way opened without following a link, the file opened
+// relative to the last one without following a link or waiting on someone's opportunistic
+// lock, and only when it is a plain disk file that really stands there. Whatever the path
+// now leads to instead (a link swapped in since the start, a pipe, a device) isn't read.
+// A process started by the short (8.3) name of its file is tested like any other.
+bool ImageIsInfected(const std::wstring& recorded) {
+  const std::wstring path = LongNamesPath(recorded);
+  const size_t slash = path.rfind(L'\\');
+  if (slash == std::wstring::npos || slash + 1 == path.size()) return false;
+  const std::wstring name = path.substr(slash + 1);
+  HeldDirectory folder;
+  if (!folder.OpenEveryStep(path.substr(0, slash + 1))) return false;
+  const win::FileHandle file =
+      folder.OpenFileData(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  FileFacts facts;
+  if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !folder.Holds(file.get(), name)) return false;
+  return IsVirusFile(file.get());
+}
+
+// Ends the process when its executable carries the marker. A process whose image can't
+// be named (the idle and system processes, a protected one) has no file to test and is
+// left alone.
 void EndIfInfected(DWORD processId) {
   win::KernelHandle process(OpenProcess(kProcessFullAccess, FALSE, processId));
   if (!process) return;
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameExW(process.get(), nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return;
-  if (IsVirusFile(path)) TerminateProcess(process.get(), 0);
+  std::wstring path;
+  if (ImagePath(process.get(), path) && ImageIsInfected(path)) TerminateProcess(process.get(), 0);
 }
 
 }  // namespace
@@ -44,17 +82,19 @@ void KillVirusProcesses() {
   } while (Process32NextW(snapshot.get(), &entry));
 }
 
-bool EnableDebugPrivilege() {
+bool EnablePrivilege(const wchar_t* name) {
   win::KernelHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
 
   TOKEN_PRIVILEGES request{};
   request.PrivilegeCount = 1;
-  if (!LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &request.Privileges[0].Luid)) return false;
+  if (!LookupPrivilegeValueW(nullptr, name, &request.Privileges[0].Luid)) return false;
   request.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
   // Succeeds also when the token doesn't hold the privilege (GetLastError then says
-  // ERROR_NOT_ALL_ASSIGNED); the sweep then simply opens fewer processes.
+  // ERROR_NOT_ALL_ASSIGNED); what needs it then simply reaches less.
   return AdjustTokenPrivileges(token.get(), FALSE, &request, 0, nullptr, nullptr) != FALSE;
 }
+
+bool EnableDebugPrivilege() { return EnablePrivilege(SE_DEBUG_NAME); }
 
 }  // namespace engine

@@ -3,11 +3,17 @@
 
 namespace engine {
 
-// Walks the process list and terminates each process whose main module is infected.
+// Walks the process list and terminates each process whose executable, the file the
+// system started it from, is infected.
 void KillVirusProcesses();
 
 // Enables SeDebugPrivilege in this process's token, so that the sweep can open the
 // processes of other accounts and of services. True when the adjustment call succeeded.
 bool EnableDebugPrivilege();
+
+// Enables a privilege of this process's token by its name (SE_BACKUP_NAME for the scan:
+// with it, reads with backup intent pass every access list, so that no folder that denies
+// administrators hides the virus's files). True when the adjustment call succeeded.
+bool EnablePrivilege(const wchar_t* name);
 
 }  // namespace engine

@@ -21,11 +21,15 @@ namespace {
 // that the sweep has just ended may still hold its file for a moment.
 constexpr DWORD kDeletePauseMs = 100;
 
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr wchar_t kDriversFolder[] = L"drivers";
 constexpr wchar_t kFakeDriver[] = L"asyncmac.sys";
 constexpr wchar_t kTypeLibKey[] = L"SOFTWARE\\Classes\\TypeLib\\{97EFC6B7-C73A-423E-8458-82C589CA7E3B}\\1.0\\0\\win32";
 // The registered path, its terminating NUL included.
 constexpr DWORD kTypeLibValueChars = 512;
+// A shortcut is a few hundred bytes, a few kilobytes with every extra block the shell
+// writes; a larger file is no shortcut of the virus's and is not read into memory.
+constexpr LONGLONG kLongestShortcut = 1024 * 1024;
 
 bool IsHiddenSystem(DWORD attributes) {
   constexpr DWORD kBoth = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -40,24 +44,43 @@ bool DeleteIfInfected(const HeldDirectory& directory, const std::wstring& name) 
       kDeletePauseMs);
 }
 
+// Opens the entry `name` of `directory` with `access` when it is a plain file that really
+// stands there: no link, no directory, nothing that isn't a disk file (a pipe or a FIFO
+// could keep a read waiting for ever).
+win::FileHandle OpenPlainFile(const HeldDirectory& directory, const std::wstring& name, ACCESS_MASK access,
+                              FileFacts& facts) {
+  win::FileHandle file = directory.OpenFile(name, access, kShareAll);
+  if (file && FactsOf(file.get(), facts) && facts.plain() && directory.Holds(file.get(), name)) return file;
+  return win::FileHandle();
+}
+
+// The folder part of a path, up to and with its last backslash, and the name after it.
+// False when there is no backslash or no name after it.
+bool SplitFolderAndName(const std::wstring& path, std::wstring& folder, std::wstring& name) {
+  const size_t slash = path.rfind(L'\\');
+  if (slash == std::wstring::npos || slash + 1 == path.size()) return false;
+  folder = path.substr(0, slash + 1);
+  name = path.substr(slash + 1);
+  return true;
+}
+
 // The shell link object that reads the Startup folder's shortcuts. It is given up after
 // the first shortcut whose target is recorded as hidden and system, and never used again
 // in that run.
 struct ShellLink {
   win::ComPtr<IShellLinkW> link;
-  win::ComPtr<IPersistFile> file;
+  win::ComPtr<IPersistStream> stream;
 
-  bool held() const { return link && file; }
+  bool held() const { return link && stream; }
   void Release() {
-    file.reset();
+    stream.reset();
     link.reset();
   }
 };
 
 // The directory of the virus's own files, found through its hidden shortcut. One per run.
 struct TargetDirectory {
-  std::wstring pattern;  // the directory followed by "\*.*"
-  std::wstring base;     // the directory followed by "\", to which entry names are appended
+  std::wstring base;  // the directory followed by "\"
 
   bool recorded() const { return !base.empty(); }
 };
@@ -76,16 +99,36 @@ std::wstring CommonStartupFolder() {
 void RecordTargetDirectory(const wchar_t* targetPath, TargetDirectory& target) {
   const wchar_t* lastSlash = std::wcsrchr(targetPath, L'\\');
   if (!lastSlash) return;
-  const std::wstring directory(targetPath, lastSlash);
-  target.pattern = directory + L"\\*.*";
-  target.base = directory + L"\\";
+  target.base = std::wstring(targetPath, lastSlash) + L"\\";
+}
+
+// Loads the shortcut from the bytes of the open file: the file that was tested is the one
+// read, where a load by path would open whatever the name leads to by then.
+bool LoadShortcut(HANDLE file, IPersistStream* stream) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 || size.QuadPart > kLongestShortcut) return false;
+  std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[static_cast<size_t>(size.QuadPart)]);
+  DWORD read = 0;
+  if (!bytes || !ReadFile(file, bytes.get(), static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
+      read != static_cast<DWORD>(size.QuadPart))
+    return false;
+  win::ComPtr<IStream> memory;
+  *memory.put() = SHCreateMemStream(bytes.get(), read);
+  return memory && SUCCEEDED(stream->Load(memory.get()));
 }
 
 // A hidden system shortcut whose target is recorded as hidden and system belongs to the
-// virus: its target's directory is noted and the shortcut deleted. A file that can't be
-// loaded as a shortcut is left as it is.
-void HandleHiddenShortcut(const std::wstring& path, ShellLink& shell, TargetDirectory& target) {
-  if (FAILED(shell.file->Load(path.c_str(), STGM_READ))) return;
+// virus: its target's directory is noted and the shortcut deleted, through handles to the
+// file that was read. What can't be read or loaded as a shortcut (a pipe, a FIFO, a link to
+// somewhere else, any other file named so) is passed over: a file planted there must not
+// keep the rest of the cleanup from running.
+void HandleHiddenShortcut(const HeldDirectory& startup, const std::wstring& name, ShellLink& shell,
+                          TargetDirectory& target) {
+  const win::FileHandle file = startup.OpenFileData(name, GENERIC_READ, kShareAll);
+  FileFacts facts;
+  if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !startup.Holds(file.get(), name) ||
+      !IsHiddenSystem(facts.attributes) || !LoadShortcut(file.get(), shell.stream.get()))
+    return;
 
   // A target that GetPath can't report leaves the record zeroed: it lacks both attributes.
   wchar_t targetPath[MAX_PATH] = {};
@@ -95,42 +138,64 @@ void HandleHiddenShortcut(const std::wstring& path, ShellLink& shell, TargetDire
 
   RecordTargetDirectory(targetPath, target);
   shell.Release();
-  ForceDeleteFile(path);
+  const FileId read = facts.id;
+  DeleteFileIf(
+      startup, name,
+      [&read](HANDLE again) {
+        FileFacts now;
+        return FactsOf(again, now) && now.id == read;
+      },
+      kDeletePauseMs);
 }
 
 // Deletes the folder's infected entries and the virus's shortcut. False ends the cleanup:
-// the folder can't be listed.
+// the folder can't be listed at all. An error partway through the listing ends the
+// listing only.
 bool CleanStartupFolder(const std::wstring& folder, ShellLink& shell, TargetDirectory& target) {
   HeldDirectory startup;
-  if (!startup.Open(folder)) return false;
+  if (!startup.OpenEveryStep(folder)) return false;
   return startup.List([&](const DirectoryEntry& entry) {
-    if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;  // a link leads elsewhere
-    if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && DeleteIfInfected(startup, entry.name)) return true;
+    // A link leads elsewhere, and a directory is neither the virus's file nor a shortcut.
+    if (entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return true;
+    if (DeleteIfInfected(startup, entry.name)) return true;
     // ".lnk" anywhere in the name and in any case: "x.LNK" and "x.lnk.txt" count too.
     if (!StrStrIW(entry.name.c_str(), L".lnk") || !IsHiddenSystem(entry.attributes)) return true;
     // After the first shortcut has led to a target directory the link object is gone;
     // a further one waits for the next run.
-    if (shell.held()) HandleHiddenShortcut(folder + entry.name, shell, target);
+    if (shell.held()) HandleHiddenShortcut(startup, entry.name, shell, target);
     return true;
   });
 }
 
+// Removes the directory that `listed` holds, by a handle opened relative to its parent
+// with the right to delete it: attributes to normal, the pause, then the deletion, which
+// the system carries out only when the directory is empty. A drive's root has no parent
+// and stays.
+void RemoveTargetDirectory(const HeldDirectory& listed) {
+  std::wstring parentPath, name;
+  if (!SplitFolderAndName(listed.finalPath(), parentPath, name) || name.find(L':') != std::wstring::npos) return;
+  HeldDirectory parent, directory;
+  if (!parent.OpenEveryStep(parentPath) || !directory.OpenIn(parent, name, DELETE | FILE_WRITE_ATTRIBUTES) ||
+      directory.facts().id.low != listed.facts().id.low)
+    return;
+  SetNormalAttributes(directory.handle());
+  Sleep(kDeletePauseMs);
+  MarkForDeletion(directory.handle());
+}
+
 // Deletes the infected files of the target directory and then the directory itself, which
-// only goes when nothing else is left in it. False when it can't be listed, and when it is
-// a link: what it leads to is not the virus's directory.
+// only goes when nothing else is left in it. False when it can't be listed at all, and
+// when a folder on its path is a link: what it leads to is not the virus's directory.
 bool CleanTargetDirectory(const TargetDirectory& target) {
   HeldDirectory directory;
-  if (!directory.Open(target.base)) return false;
+  if (!directory.OpenEveryStep(LongNamesPath(target.base))) return false;
   const bool listed = directory.List([&](const DirectoryEntry& entry) {
     if (!(entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
       DeleteIfInfected(directory, entry.name);
     return true;
   });
   if (!listed) return false;
-
-  SetFileAttributesW(target.base.c_str(), FILE_ATTRIBUTE_NORMAL);
-  Sleep(kDeletePauseMs);
-  RemoveDirectoryW(target.base.c_str());
+  RemoveTargetDirectory(directory);
   return true;
 }
 
@@ -146,19 +211,39 @@ void DeleteFakeDriver() {
   if (length > 0 && length < MAX_PATH) systemDirs[1] = std::wstring(wow64) + L"\\";
   for (const std::wstring& systemDir : systemDirs) {
     HeldDirectory drivers;
-    if (systemDir.empty() || !drivers.Open(systemDir + kDriversFolder)) continue;
+    if (systemDir.empty() || !drivers.OpenEveryStep(systemDir + kDriversFolder)) continue;
     DeleteFileIf(
         drivers, kFakeDriver,
         [](HANDLE file) {
           std::wstring company;
-          return !GetFileCompanyName(file, L"", company);
+          return !GetFileCompanyName(file, company);
         },
         kDeletePauseMs);
   }
 }
 
-// Deletes the file that the virus registered under its type-library key, and has it
-// deleted again at the next restart in case it is in use. The key itself stays.
+// Sets the file `name` of `folder`, the one `id` names, to be deleted when its last handle
+// closes, through a handle of its own: its attributes aren't touched and there is no pause.
+bool MarkByHandle(const HeldDirectory& folder, const std::wstring& name, const FileId& id) {
+  FileFacts facts;
+  const win::FileHandle deleter = OpenPlainFile(folder, name, DELETE, facts);
+  return deleter && facts.id == id && MarkForDeletion(deleter.get());
+}
+
+// Whether the file `id` no longer stands at `name` in `folder`, or is about to go (one that
+// is to be deleted can't be opened). Under Wine a deletion by handle is carried out by path
+// at the last close, and not at all when the path no longer leads to the file.
+bool Gone(const HeldDirectory& folder, const std::wstring& name, const FileId& id) {
+  FileFacts now;
+  const win::FileHandle still = folder.OpenFile(name, FILE_READ_ATTRIBUTES, kShareAll);
+  return !still || !FactsOf(still.get(), now) || !(now.id == id);
+}
+
+// Deletes the file that the virus registered under its type-library key, and only when
+// that fails (the file is in use, say) has it deleted at the next restart. Both only for a
+// plain file that stands where the value says, reached without any link on the way: as
+// administrator now and as the system at restart, a deletion through a link swapped into
+// that path would take somebody else's file. The key itself stays.
 void DeleteTypeLibFile() {
   // This program is 64-bit, and since Windows 7 the TypeLib key under SOFTWARE\Classes is
   // shared between the 32-bit and the 64-bit registry view: the default view reaches what
@@ -170,16 +255,32 @@ void DeleteTypeLibFile() {
   DWORD type = REG_NONE;
   if (ReadKeyDefaultString(key.get(), stored, chars, &type) != ERROR_SUCCESS) return;
   // An expandable value names the file only once its variables are put in.
-  std::wstring file = stored;
+  std::wstring path = stored;
   if (type == REG_EXPAND_SZ) {
     wchar_t expanded[kTypeLibValueChars * 2] = {};
     const DWORD needed = ExpandEnvironmentStringsW(stored, expanded, kTypeLibValueChars * 2);
     if (needed == 0 || needed > kTypeLibValueChars * 2) return;
-    file = expanded;
+    path = expanded;
   }
-  // Its attributes aren't touched.
-  DeleteFileW(file.c_str());
-  MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+
+  std::wstring folderPath, name;
+  HeldDirectory folder;
+  if (!SplitFolderAndName(LongNamesPath(path), folderPath, name) || !folder.OpenEveryStep(folderPath)) return;
+  // Opened for its attributes only, which somebody else's open without sharing doesn't
+  // refuse: this handle is what tells where the file is when it can't be deleted now.
+  FileFacts facts;
+  win::FileHandle file = OpenPlainFile(folder, name, FILE_READ_ATTRIBUTES, facts);
+  if (!file) return;
+  if (MarkByHandle(folder, name, facts.id)) {
+    file.reset();  // the deletion waits for the last handle
+    FileFacts again;
+    if (Gone(folder, name, facts.id) || !(file = OpenPlainFile(folder, name, FILE_READ_ATTRIBUTES, again)) ||
+        !(again.id == facts.id))
+      return;
+  }
+  const std::wstring where = FinalPath(file.get());
+  if (!where.empty() && folder.Holds(file.get(), name))
+    MoveFileExW(where.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 }  // namespace
@@ -190,7 +291,8 @@ void CleanResidue() {
   ShellLink shell;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shell.link.put_void())))
     return;  // not even the process sweep runs then
-  if (FAILED(shell.link->QueryInterface(IID_IPersistFile, shell.file.put_void()))) return;
+  // Shortcuts are loaded from the bytes read through the handle that was tested, not by path.
+  if (FAILED(shell.link->QueryInterface(IID_IPersistStream, shell.stream.put_void()))) return;
 
   const std::wstring startup = CommonStartupFolder();
   KillVirusProcesses();
@@ -204,12 +306,6 @@ void CleanResidue() {
   }
   DeleteFakeDriver();
   DeleteTypeLibFile();
-}
-
-void ForceDeleteFile(const std::wstring& path) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  Sleep(kDeletePauseMs);
-  DeleteFileW(path.c_str());
 }
 
 bool GetSystemDirPath(std::wstring& path) {

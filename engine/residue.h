@@ -10,12 +10,10 @@
 namespace engine {
 
 // Runs on the dialog's thread, which must have COM initialised, before a scan's walk.
-// Reports nothing; whatever can't be removed stays.
+// Reports nothing; whatever can't be removed stays. Every file and directory it looks at
+// is opened relative to a folder it holds, reached without any link on the way, and what
+// it deletes is deleted through handles to the very file it tested.
 void CleanResidue();
-
-// Sets the file's attributes to normal, so that read-only, hidden and system files go
-// too, pauses 100 ms and deletes it. The outcome isn't reported.
-void ForceDeleteFile(const std::wstring& path);
 
 // The system directory with a trailing backslash. False, leaving path as it was, when
 // the directory can't be read or the buffer for it can't be allocated.

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
 
+#include "engine/entry_rules.h"
 #include "engine/marker.h"
 
 namespace engine {
@@ -35,17 +37,17 @@ void PutBackAttributes(const HeldDirectory& directory, const std::wstring& name,
 // Copies `size` bytes of `from`, from its first byte, into the new file `to` and makes
 // them durable. False when any read or write fails or comes up short, and when a stop is
 // requested between two chunks: a stop never waits for the rest of a long copy.
-bool CopyContents(HANDLE from, HANDLE to, uint64_t size, const std::atomic<int32_t>* stop, const ScanHooks* hooks) {
+bool CopyContents(HANDLE from, HANDLE to, uint64_t size, const WalkContext& context) {
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kCopyChunk]);
   if (!buffer) return false;
   LARGE_INTEGER start{};
   if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN)) return false;
   for (uint64_t done = 0; done < size;) {
-    if (done > 0 && stop && stop->load() != 0) return false;
+    if (done > 0 && context.state.stopRequested.load() != 0) return false;
     const DWORD chunk = size - done < kCopyChunk ? static_cast<DWORD>(size - done) : kCopyChunk;
     DWORD read = 0;
     if (!ReadFile(from, buffer.get(), chunk, &read, nullptr) || read != chunk) return false;
-    if (hooks && hooks->writeSucceeds && !hooks->writeSucceeds(done)) return false;
+    if (context.hooks && context.hooks->writeSucceeds && !context.hooks->writeSucceeds(done)) return false;
     DWORD written = 0;
     if (!WriteFile(to, buffer.get(), chunk, &written, nullptr) || written != chunk) return false;
     done += chunk;
@@ -116,6 +118,22 @@ Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& n
   return Restoration::kDeleted;
 }
 
+// The owner of an open file (which the handle may read the security of), as the bytes of
+// its SID; empty when it can't be read.
+std::vector<uint8_t> OwnerOf(HANDLE file) {
+  DWORD needed = 0;
+  GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, nullptr, 0, &needed);
+  if (needed == 0 || needed > 64 * 1024) return {};
+  std::unique_ptr<uint64_t[]> descriptor(new (std::nothrow) uint64_t[needed / sizeof(uint64_t) + 1]);
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!descriptor || !GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, descriptor.get(), needed, &needed) ||
+      !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) || !owner || !IsValidSid(owner))
+    return {};
+  const auto* bytes = static_cast<const uint8_t*>(owner);
+  return std::vector<uint8_t>(bytes, bytes + GetLengthSid(owner));
+}
+
 // A copy is trusted only when it is what it claims: a plain file with no other name (a
 // hard link would copy somebody else's file into this one), really in this directory,
 // and not the virus itself.
@@ -134,21 +152,33 @@ std::wstring BackupCopyName(const std::wstring& name) {
 }
 
 Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
-                             const FileFacts& facts, const std::atomic<int32_t>* stop, const ScanHooks* hooks) {
+                             const FileFacts& facts, const WalkContext& context) {
   const std::wstring copyName = BackupCopyName(name);
   if (copyName.empty()) return Restoration::kLeft;
 
   // The copy, from the same directory; nobody may write it while it is read.
   OpenResult opened = OpenResult::kRefused;
   win::FileHandle copy =
-      directory.OpenFile(copyName, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, &opened);
-  // One in use now may be a good copy: both stay for a later run.
-  if (opened == OpenResult::kInUse || opened == OpenResult::kLockBreaking) return Restoration::kLeft;
+      directory.OpenFileData(copyName, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, &opened);
+  // One in use now, or whose data isn't on this machine, may be a good copy: both stay for
+  // a later run.
+  if (opened == OpenResult::kInUse || opened == OpenResult::kLockBreaking || opened == OpenResult::kNotHere)
+    return Restoration::kLeft;
   // No copy, or one that will never be trusted (a directory, a link, a pipe, another name
   // of somebody else's file, the virus itself): the infected file is the virus all the
   // same, tested through its own handle, and goes. Whatever stands at the copy's name stays.
-  if (!copy || !TrustedCopy(directory, copyName, copy.get()))
+  if (!copy || !TrustedCopy(directory, copyName, copy.get())) {
+    // Unless the folder itself has moved since the listing (swapped for a link, say): then
+    // neither file is where it was, the copy may be a good one, and both stay for a later run.
+    if (!directory.Holds(tested.get(), name)) return Restoration::kLeft;
     return DeleteInfected(directory, name, std::move(tested), facts);
+  }
+
+  // Nor are the bytes of somebody who may not change the infected file written into it:
+  // both stay as they are.
+  const std::vector<uint8_t> copyOwner = OwnerOf(copy.get()), fileOwner = OwnerOf(tested.get());
+  if (!CopyOwnerTrusted(copyOwner.data(), copyOwner.size(), fileOwner.data(), fileOwner.size()))
+    return Restoration::kLeft;
 
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(copy.get(), &size) || !RoomFor(directory, static_cast<uint64_t>(size.QuadPart)))
@@ -173,7 +203,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   basic.FileAttributes = facts.attributes & ~FILE_ATTRIBUTE_READONLY;
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   if (!MarkForDeletion(fresh.get()) || !CopyAccessRights(tested.get(), fresh.get()) ||
-      !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), stop, hooks) ||
+      !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), context) ||
       !SetFileInformationByHandle(fresh.get(), FileBasicInfo, &basic, sizeof basic)) {
     discard();
     return Restoration::kLeft;
@@ -200,21 +230,11 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   return Restoration::kRestored;
 }
 
-bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks, const std::atomic<int32_t>* stop) {
-  const size_t slash = path.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return false;
-  const std::wstring name = path.substr(slash + 1);
-  HeldDirectory directory;
-  if (!directory.Open(path.substr(0, slash + 1))) return false;
-  win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
-  FileFacts facts;
-  if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !directory.Holds(file.get(), name)) return false;
-  return RestoreVirusFile(directory, name, std::move(file), facts, stop, hooks) != Restoration::kLeft;
-}
-
 bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
                   const std::function<bool(HANDLE file)>& condition, DWORD pauseMs) {
-  win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
+  // Its data, through a file system's filter where one keeps it: a system-compressed driver
+  // read without would have no version resource.
+  win::FileHandle file = directory.OpenFileData(name, GENERIC_READ, kShareAll);
   if (!file || !condition(file.get())) return false;
   FileFacts facts;
   if (FactsOf(file.get(), facts) && facts.plain() && directory.Holds(file.get(), name))
@@ -223,26 +243,26 @@ bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
 }
 
 bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,
-              ScanState& state, ProgressSink& progress, ProgressThrottle* throttle, const ScanHooks* hooks,
-              Restoration* outcome) {
+              const WalkContext& context, Restoration* outcome) {
+  ScanState& state = context.state;
   const bool goOn = state.stopRequested.load() == 0;
   if (outcome) *outcome = Restoration::kLeft;
 
   ProgressSnapshot snapshot;
   snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
-  // A link is counted and nothing more: what it leads to is not this file. So is what
-  // can't be opened without waiting or isn't a disk file (OpenFile says which).
-  if ((entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
-    win::FileHandle file = directory.OpenFile(entry.name, GENERIC_READ, kShareAll);
+  // A link is counted and nothing more: what it leads to is not this file. So is a file
+  // whose data isn't on this machine, and what can't be opened without waiting or isn't a
+  // disk file (OpenFileData says which).
+  if (ClassifyEntry(entry.attributes, entry.reparseTag) == EntryKind::kTest) {
+    win::FileHandle file = directory.OpenFileData(entry.name, GENERIC_READ, kShareAll);
     FileFacts facts;
     // Infected, and the very file listed: a plain file where the walk found it (under Wine
     // a host link shows as a plain file in the listing, and resolves on open).
     if (file && IsVirusFile(file.get()) && FactsOf(file.get(), facts) && facts.plain() &&
         directory.Holds(file.get(), entry.name)) {
       state.virusesFound.fetch_add(1);
-      if (hooks && hooks->afterVerdict) hooks->afterVerdict(entry.name);
-      const Restoration restoration =
-          RestoreVirusFile(directory, entry.name, std::move(file), facts, &state.stopRequested, hooks);
+      if (context.hooks && context.hooks->afterVerdict) context.hooks->afterVerdict(entry.name);
+      const Restoration restoration = RestoreVirusFile(directory, entry.name, std::move(file), facts, context);
       if (restoration != Restoration::kLeft) state.filesRestored.fetch_add(1);
       if (outcome) *outcome = restoration;
     }
@@ -250,22 +270,8 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
   snapshot.virusesFound = state.virusesFound.load();
   snapshot.filesRestored = state.filesRestored.load();
   snapshot.path = displayPath;
-
-  if (!throttle || throttle->Record(snapshot, !goOn)) progress.Show(snapshot);
+  context.progress.Show(snapshot);
   return goOn;
-}
-
-bool ScanFile(const std::wstring& path, ScanState& state, ProgressSink& progress, ProgressThrottle* throttle,
-              const ScanHooks* hooks) {
-  const size_t slash = path.find_last_of(L'\\');
-  HeldDirectory directory;
-  DirectoryEntry entry;
-  entry.name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  entry.attributes = GetFileAttributesW(LongPath(path).c_str());
-  if (slash == std::wstring::npos || entry.attributes == INVALID_FILE_ATTRIBUTES ||
-      !directory.Open(path.substr(0, slash + 1)))
-    entry.attributes = FILE_ATTRIBUTE_REPARSE_POINT;  // nothing to open: counted only
-  return ScanFile(directory, entry, path, state, progress, throttle, hooks, nullptr);
 }
 
 }  // namespace engine

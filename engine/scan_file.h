@@ -9,30 +9,13 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstdint>
 #include <functional>
 #include <string>
 
 #include "engine/held_directory.h"
-#include "engine/progress_throttle.h"
-#include "engine/scan_state.h"
+#include "engine/walk.h"
 
 namespace engine {
-
-// Where a walk shows its progress; the program's is the main dialog's two lines.
-class ProgressSink {
- public:
-  virtual ~ProgressSink() = default;
-  virtual void Show(const ProgressSnapshot& snapshot) = 0;
-};
-
-// Places where a test can step in: after a file's verdict, before anything is done to it;
-// and before each write of a restoration, to make it fail there.
-struct ScanHooks {
-  std::function<void(const std::wstring& name)> afterVerdict;
-  std::function<bool(uint64_t offset)> writeSucceeds;
-};
 
 // The backup copy's name: the file's name cut before its last "." followed by ".sql".
 // Empty when the name has no ".".
@@ -52,12 +35,7 @@ enum class Restoration {
 // the volume, a failed read or write, and a stop requested during the copy leave both
 // files as they were.
 Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
-                             const FileFacts& facts, const std::atomic<int32_t>* stop = nullptr,
-                             const ScanHooks* hooks = nullptr);
-// The same for a file named by its path, for callers that hold nothing open. True when
-// the file was restored or deleted.
-bool RestoreVirusFile(const std::wstring& path, const ScanHooks* hooks = nullptr,
-                      const std::atomic<int32_t>* stop = nullptr);
+                             const FileFacts& facts, const WalkContext& context);
 
 // Tests the file `name` of `directory` through one handle with `condition` and, when it
 // holds and the file is the very one listed, deletes it through handles to that same file,
@@ -68,16 +46,11 @@ bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
 
 // Counts the file, tests it, restores it when infected and shows the counts and the
 // path. Returns false when the walk is to stop: stopRequested was set when it began.
-// The file is handled in full either way. An entry that is a link is counted and
-// nothing more; so is what isn't a disk file, or is held under an opportunistic lock
-// being broken. With a throttle, the texts are shown only when it allows, and always for
-// the file at which a stop request is seen. `outcome` receives what became of an infected
-// file (kLeft for any other).
+// The file is handled in full either way, but for a long copy, which a stop abandons. An
+// entry that is a link is counted and nothing more; so is what isn't a disk file, or is
+// held under an opportunistic lock being broken. `outcome` receives what became of an
+// infected file (kLeft for any other).
 bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,
-              ScanState& state, ProgressSink& progress, ProgressThrottle* throttle = nullptr,
-              const ScanHooks* hooks = nullptr, Restoration* outcome = nullptr);
-// The same for a file named by its path.
-bool ScanFile(const std::wstring& path, ScanState& state, ProgressSink& progress, ProgressThrottle* throttle = nullptr,
-              const ScanHooks* hooks = nullptr);
+              const WalkContext& context, Restoration* outcome = nullptr);
 
 }  // namespace engine

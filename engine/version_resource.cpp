@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "engine/lz_expand.h"
+
 namespace engine {
 
 namespace {
@@ -197,14 +199,67 @@ bool Image::FindVersionResource(const LanguageOrder& languages, uint64_t& offset
   return true;
 }
 
+// ---- 16-bit (NE) images: the resource table, searched as the version services do. ---
+
+// Numeric ids carry the high bit in an NE resource table.
+constexpr uint16_t kNeVersionType = 0x8000 | kVersionResourceType;
+constexpr uint16_t kNeVersionName = 0x8000 | kVersionResourceName;
+constexpr size_t kNeHeaderSize = 64;
+constexpr size_t kNeTypeInfoSize = 8;   // type id, count, loader
+constexpr size_t kNeNameInfoSize = 12;  // offset, length, flags, id, handle, usage
+
+bool ReadWithin(ByteSource& file, uint64_t offset, uint8_t* buffer, size_t size) {
+  return offset <= file.Size() && size <= file.Size() - offset && file.Read(offset, buffer, size);
+}
+
+// The version resource's file offset and size in the NE image whose header stands at
+// neOffset. The table lies between the header's resource-table and resident-names offsets:
+// an alignment shift, then per type its id, count and entries, up to a type id 0. Nothing
+// past the table is read.
+bool FindNeVersionResource(ByteSource& file, uint32_t neOffset, uint64_t& offset, uint32_t& size) {
+  uint8_t header[kNeHeaderSize];
+  if (!ReadWithin(file, neOffset, header, sizeof header)) return false;
+  const uint16_t tableStart = U16(header + 0x24);
+  const uint16_t tableEnd = U16(header + 0x26);
+  if (tableEnd <= tableStart) return false;
+  std::vector<uint8_t> table(tableEnd - tableStart);
+  if (!ReadWithin(file, static_cast<uint64_t>(neOffset) + tableStart, table.data(), table.size())) return false;
+  if (table.size() < 2) return false;
+  // Offsets and lengths are counted in units of 2^shift bytes; beyond 31 nothing fits 32 bits.
+  const uint16_t shift = U16(table.data());
+  if (shift > 31) return false;
+
+  // Type by type, up to the id 0 that ends them; the first type of version resources decides.
+  size_t at = 2, count = 0;
+  while (true) {
+    if (table.size() - at < 2 || U16(table.data() + at) == 0) return false;
+    if (table.size() - at < kNeTypeInfoSize) return false;
+    const uint16_t type = U16(table.data() + at);
+    count = U16(table.data() + at + 2);
+    at += kNeTypeInfoSize;
+    if (type == kNeVersionType) break;
+    if ((table.size() - at) / kNeNameInfoSize < count) return false;
+    at += count * kNeNameInfoSize;
+  }
+  for (size_t i = 0; i < count && table.size() - at >= kNeNameInfoSize; ++i, at += kNeNameInfoSize) {
+    const uint8_t* entry = table.data() + at;
+    if (U16(entry + 6) != kNeVersionName) continue;
+    offset = static_cast<uint32_t>(static_cast<uint64_t>(U16(entry)) << shift);
+    size = static_cast<uint32_t>(static_cast<uint64_t>(U16(entry + 2)) << shift);
+    return true;
+  }
+  return false;
+}
+
 // ---- The version block, walked as VerQueryValueW walks it. ---------------------------
 
 size_t Align4(size_t n) { return (n + 3) & ~static_cast<size_t>(3); }
 
 char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
-// One node of the block: length, value length, type, key, value, children. Every offset
-// is relative to the block's start; alignment is relative to the node's own start.
+// One node of the block: length, value length, type (not in the 16-bit layout), key,
+// value, children. Every offset is relative to the block's start; alignment is relative
+// to the node's own start.
 struct Node {
   size_t start = 0;
   size_t end = 0;  // start + the node's stated length; may lie past the block
@@ -215,24 +270,27 @@ struct Node {
 
 class Block {
  public:
-  Block(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  // `narrow`: laid out the 16-bit way, with ANSI keys and no type, every value's length
+  // counted in bytes.
+  Block(const uint8_t* data, size_t size, bool narrow)
+      : data_(data), size_(size), header_(narrow ? 4 : 6), unit_(narrow ? 1 : 2) {}
 
   std::optional<Node> NodeAt(size_t at) const {
-    if (at > size_ || size_ - at < 6) return std::nullopt;
+    if (at > size_ || size_ - at < header_) return std::nullopt;
     Node node;
     node.start = at;
     node.end = at + U16(data_ + at);
     node.valueLength = U16(data_ + at + 2);
-    const uint16_t type = U16(data_ + at + 4);
-    size_t key = at + 6;
-    while (true) {  // the key ends at its NUL, which must lie within the block
-      if (size_ - key < 2) return std::nullopt;
-      if (U16(data_ + key) == 0) break;
-      key += 2;
-    }
-    node.value = at + Align4(key + 2 - at);
     // A text value's length counts characters, a binary one's bytes.
-    node.children = node.value + Align4(static_cast<size_t>(node.valueLength) * (type ? 2 : 1));
+    const size_t valueUnit = unit_ == 2 && U16(data_ + at + 4) != 0 ? 2 : 1;
+    size_t key = at + header_;
+    while (true) {  // the key ends at its NUL, which must lie within the block
+      if (size_ - key < unit_) return std::nullopt;
+      if (CharAt(key) == 0) break;
+      key += unit_;
+    }
+    node.value = at + Align4(key + unit_ - at);
+    node.children = node.value + Align4(static_cast<size_t>(node.valueLength) * valueUnit);
     return node;
   }
 
@@ -241,8 +299,8 @@ class Block {
   std::optional<Node> FindChild(const Node& parent, const char16_t* key) const {
     size_t child = parent.children;
     while (child < parent.end) {
-      if (child > size_ || size_ - child < 6) return std::nullopt;
-      if (KeyIs(child + 6, key)) return NodeAt(child);
+      if (child > size_ || size_ - child < header_) return std::nullopt;
+      if (KeyIs(child + header_, key)) return NodeAt(child);
       const uint16_t length = U16(data_ + child);
       if (length == 0) return std::nullopt;
       child += Align4(length);
@@ -258,17 +316,20 @@ class Block {
   const uint8_t* At(size_t offset) const { return data_ + offset; }
 
  private:
+  char16_t CharAt(size_t at) const { return unit_ == 1 ? data_[at] : static_cast<char16_t>(U16(data_ + at)); }
+
   bool KeyIs(size_t at, const char16_t* key) const {
-    for (;; ++key, at += 2) {
-      if (size_ - std::min(size_, at) < 2) return false;
-      const char16_t c = static_cast<char16_t>(U16(data_ + at));
-      if (AsciiLower(c) != AsciiLower(*key)) return false;
+    for (;; ++key, at += unit_) {
+      if (size_ - std::min(size_, at) < unit_) return false;
+      if (AsciiLower(CharAt(at)) != AsciiLower(*key)) return false;
       if (*key == 0) return true;
     }
   }
 
   const uint8_t* data_;
   size_t size_;
+  size_t header_;  // length, value length and, in the 32-bit layout, type
+  size_t unit_;    // bytes per key character
 };
 
 void AppendHex4(std::u16string& out, uint16_t value) {
@@ -297,19 +358,19 @@ LanguageOrder ResourceLanguageOrder(uint16_t threadLanguage, uint16_t userLangua
   return languages;
 }
 
-bool CompanyNameFromVersionBlock(const uint8_t* data, size_t size, std::u16string& companyName) {
-  if (LaidOutThe16BitWay(data, size)) return false;
-  companyName.clear();
-  const Block block(data, size);
+CompanyNameText CompanyNameFromVersionBlock(const uint8_t* data, size_t size) {
+  CompanyNameText name;
+  name.ansi = LaidOutThe16BitWay(data, size);
+  const Block block(data, size, name.ansi);
   const auto root = block.NodeAt(0);
-  if (!root) return true;
+  if (!root) return name;
 
   // Only the last translation decides; the ones before it would each be overwritten.
   const auto files = block.FindChild(*root, u"VarFileInfo");
   const auto table = files ? block.FindChild(*files, u"Translation") : std::nullopt;
-  if (!table) return true;
+  if (!table) return name;
   const size_t entries = block.ValueUnits(*table, table->valueLength / 4u, 4);
-  if (entries == 0) return true;
+  if (entries == 0) return name;
   const uint8_t* last = block.At(table->value + (entries - 1) * 4);
 
   std::u16string tableKey;
@@ -318,66 +379,77 @@ bool CompanyNameFromVersionBlock(const uint8_t* data, size_t size, std::u16strin
   const auto strings = block.FindChild(*root, u"StringFileInfo");
   const auto tableNode = strings ? block.FindChild(*strings, tableKey.c_str()) : std::nullopt;
   const auto company = tableNode ? block.FindChild(*tableNode, u"CompanyName") : std::nullopt;
-  if (!company) return true;
+  if (!company) return name;
+  if (name.ansi) {
+    // The services convert an ANSI value up to its NUL whatever its stated length; never
+    // past the block here.
+    const size_t bytes = block.ValueUnits(*company, size, 1);
+    if (bytes == 0) return name;
+    const uint8_t* text = block.At(company->value);
+    name.bytes.assign(text, std::find(text, text + bytes, 0));
+    return name;
+  }
   // Up to the value's NUL, never past its stated length, never past the block.
   const size_t chars = block.ValueUnits(*company, company->valueLength, 2);
-  const uint8_t* text = block.At(company->value);
   for (size_t i = 0; i < chars; ++i) {
-    const char16_t c = static_cast<char16_t>(U16(text + 2 * i));
+    const char16_t c = static_cast<char16_t>(U16(block.At(company->value + 2 * i)));
     if (c == 0) break;
-    companyName += c;
+    name.utf16 += c;
   }
-  return true;
+  return name;
 }
 
-VersionResourceRead ReadVersionCompanyName(ByteSource& file, const LanguageOrder& languages) {
+namespace {
+
+// An image, read as it lies in `file`: its kind from the DOS header's pointer, then the
+// version resource as the services find it in that kind.
+VersionResourceRead ReadImage(ByteSource& file, const LanguageOrder& languages) {
   using Outcome = VersionResourceRead::Outcome;
   VersionResourceRead result;
   const uint64_t fileSize = file.Size();
 
   // The DOS header: "MZ", and where the newer header stands.
-  uint8_t dos[64] = {};
-  const size_t headLength = static_cast<size_t>(std::min<uint64_t>(fileSize, sizeof dos));
-  if (headLength < 2 || !file.Read(0, dos, headLength)) return result;
-  if (headLength >= 4 && dos[0] == 'S' && dos[1] == 'Z' && dos[2] == 'D' && dos[3] == 'D') {
-    result.outcome = Outcome::kAskVersionServices;  // expanded by the services before they look
-    return result;
-  }
-  if (dos[0] != 'M' || dos[1] != 'Z' || headLength < sizeof dos) return result;
+  uint8_t dos[64];
+  if (!ReadWithin(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return result;
   const uint32_t ntOffset = U32(dos + 0x3C);
   uint8_t signature[4];
-  if (ntOffset >= kHighBit || ntOffset > fileSize || fileSize - ntOffset < sizeof signature ||
-      !file.Read(ntOffset, signature, sizeof signature))
-    return result;
-  const bool pe = signature[0] == 'P' && signature[1] == 'E' && signature[2] == 0 && signature[3] == 0;
-  if (!pe) {
-    // 16-bit and virtual-device images carry version resources of their own kinds.
-    const bool otherImage = (signature[0] == 'N' && signature[1] == 'E') ||
-                            (signature[0] == 'L' && (signature[1] == 'E' || signature[1] == 'X')) ||
-                            (signature[0] == 'P' && signature[1] == 'E');
-    if (otherImage) result.outcome = Outcome::kAskVersionServices;
+  if (ntOffset >= kHighBit || !ReadWithin(file, ntOffset, signature, 2)) return result;
+
+  uint64_t blockOffset = 0;
+  uint32_t blockSize = 0;
+  if (signature[0] == 'P' && signature[1] == 'E') {
+    // What the loader takes for a PE image, and nothing else: the whole signature.
+    Image image(file);
+    if (!ReadWithin(file, ntOffset, signature, 4) || signature[2] != 0 || signature[3] != 0 || !image.Open(ntOffset) ||
+        !image.FindVersionResource(languages, blockOffset, blockSize, result.language))
+      return result;
+  } else if (signature[0] == 'N' && signature[1] == 'E') {
+    if (!FindNeVersionResource(file, ntOffset, blockOffset, blockSize)) return result;
+  } else {
+    // Virtual-device drivers (LE, LX) and anything else: no version resource we read.
     return result;
   }
 
-  Image image(file);
-  uint64_t blockOffset = 0;
-  uint32_t blockSize = 0;
-  if (!image.Open(ntOffset) || !image.FindVersionResource(languages, blockOffset, blockSize, result.language))
-    return result;
   if (blockOffset >= fileSize) return result;
   // Never more than a version block can be, nor more than the file holds.
   const size_t length = static_cast<size_t>(std::min<uint64_t>({blockSize, kMaxVersionBlock, fileSize - blockOffset}));
   std::vector<uint8_t> block(length);
   if (length > 0 && !file.Read(blockOffset, block.data(), length)) return result;
-  if (LaidOutThe16BitWay(block.data(), length)) {
-    result.outcome = Outcome::kAskVersionServices;
-    return result;
-  }
   // The block's own length bounds the walk when it is shorter than the resource.
   const size_t walked = length >= 2 ? std::min<size_t>(length, U16(block.data())) : length;
-  CompanyNameFromVersionBlock(block.data(), walked, result.companyName);
+  result.companyName = CompanyNameFromVersionBlock(block.data(), walked);
   result.outcome = Outcome::kFound;
   return result;
+}
+
+}  // namespace
+
+VersionResourceRead ReadVersionCompanyName(ByteSource& file, const LanguageOrder& languages) {
+  // A compressed file is read as the image it expands to. One level only: a compressed
+  // file inside is not expanded again, and has no version resource.
+  LzExpandedSource expanded(file);
+  if (expanded.Open()) return ReadImage(expanded, languages);
+  return ReadImage(file, languages);
 }
 
 }  // namespace engine

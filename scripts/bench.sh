@@ -3,16 +3,19 @@
 # figures. Arguments go to the benchmark: [--files N] [--dirs N] [--rounds N].
 # --real N measures, in the same run, a second tree of N files made of hard-linked copies
 # of the prefix's own C:\windows: mostly real executables, many with version resources,
-# the closest thing here to a system drive.
+# the closest thing here to a system drive. --responsiveness also times how the program's
+# window answers during a run over 200,000 files, and how soon a stop brings the offer.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 export MFK_BUILD WINE
 
 real=0
+responsiveness=0
 args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --real) real="$2"; shift 2 ;;
+    --responsiveness) responsiveness=1; shift ;;
     *) args+=("$1"); shift ;;
   esac
 done
@@ -26,7 +29,7 @@ if [ ! -d "$prefix/drive_c" ]; then
   ln -sfn "$MFK_BUILD" "$prefix/dosdevices/t:"
 fi
 mfk_wine_env "$prefix"
-cleanup() { rm -rf "$MFK_BUILD/benchtree" "$MFK_BUILD/realtree"; }
+cleanup() { rm -rf "$MFK_BUILD/benchtree" "$MFK_BUILD/realtree" "$MFK_BUILD/resptree"; }
 trap cleanup EXIT
 cleanup
 
@@ -43,10 +46,15 @@ if [ "$real" -gt 0 ]; then
   find "$MFK_BUILD/realtree/copy$((copies - 1))" -type f | awk -v n="$extra" 'NR <= n' | xargs -r -d '\n' rm -f
 fi
 
+export MFK_RESPONSIVENESS="$responsiveness"
 xvfb-run -a bash -c '
   echo "== synthetic tree"
   "$WINE" "$MFK_BUILD/bin/scan_bench.exe" "$@" </dev/null 2>&1 | cat
   if [ -d "$MFK_BUILD/realtree" ]; then
     echo "== real tree: copies of C:\\windows"
     "$WINE" "$MFK_BUILD/bin/scan_bench.exe" --root "T:\\realtree" --existing "$@" </dev/null 2>&1 | cat
+  fi
+  if [ "$MFK_RESPONSIVENESS" = 1 ]; then
+    echo "== the window during a run of 200,000 files"
+    "$WINE" "$MFK_BUILD/bin/responsiveness.exe" </dev/null 2>&1 | cat
   fi' bench "${args[@]}"

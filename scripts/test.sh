@@ -33,17 +33,21 @@ if [ "${MFK_REUSE_PREFIX:-0}" != 1 ] || [ ! -d "$prefix/drive_c" ]; then
 fi
 
 # Links planted from the host, which Windows code can't make under Wine: a ".sql" copy
-# that lies in another directory, and a directory link and a file link in a walk.
+# that lies in another directory, a directory link and a file link in a walk, and the same
+# two in the path of a type-library file.
 links="$MFK_BUILD/links"
-rm -rf "$links" "$MFK_BUILD/special" && mkdir -p "$links/copy" "$links/outside" "$links/walk" "$links/walk-outside"
+rm -rf "$links" "$MFK_BUILD/special" && mkdir -p "$links/copy" "$links/outside" "$links/walk" "$links/walk-outside" \
+  "$links/typelib" "$links/typelib-outside" "$links/startup"
 ln -s ../outside/prog.sql "$links/copy/prog.sql"
 ln -s ../walk-outside "$links/walk/dirlink"
 ln -s ../walk-outside/prog.exe "$links/walk/filelink.exe"
+ln -s ../typelib-outside "$links/typelib/dirlink"
+ln -s ../typelib-outside/victim.dll "$links/typelib/filelink.dll"
 # FIFOs whose writer stays open, so that a read of one would wait for ever: a ".sql" copy
-# that is one, and one met by a walk.
+# that is one, one met by a walk, and a Startup entry.
 mkdir -p "$links/fifo-copy" "$links/fifo-walk"
-mkfifo "$links/fifo-copy/prog.sql" "$links/fifo-walk/x.exe"
-sleep 100000 3<>"$links/fifo-copy/prog.sql" 4<>"$links/fifo-walk/x.exe" &
+mkfifo "$links/fifo-copy/prog.sql" "$links/fifo-walk/x.exe" "$links/startup/silent.lnk"
+sleep 100000 3<>"$links/fifo-copy/prog.sql" 4<>"$links/fifo-walk/x.exe" 5<>"$links/startup/silent.lnk" &
 fifo_writer=$!
 trap 'kill $fifo_writer 2>/dev/null || true' EXIT
 

@@ -17,8 +17,13 @@ namespace {
 
 constexpr UINT_PTR kFinishTimer = 1;
 constexpr UINT kFinishTimerPeriodMs = 200;
-// The button's caption is read into a buffer of this many characters.
-constexpr int kCaptionChars = 512;
+// What a worker published is shown 20 times a second: smooth to the eye, and a short
+// walk's files, each kept until shown, still all pass by. It ticks for the dialog's whole
+// life, so that what a stopped worker does after the offer opened still shows.
+constexpr UINT_PTR kProgressTimer = 2;
+constexpr UINT kProgressTimerPeriodMs = 50;
+// The path box's text is read into a buffer of this many characters.
+constexpr int kPathChars = 512;
 // How long the end of the dialog waits for a running worker. A copy checks for a stop
 // between its chunks, so this is ample unless the worker is stuck in the system; the
 // process then ends at once, well within three seconds of the close.
@@ -80,12 +85,14 @@ LRESULT CMainDlg::OnInitDialog() {
   SetDlgItemText(IDC_PATH, kAllDrivesText);
   GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_HIDE);
   SetTimer(kFinishTimer, kFinishTimerPeriodMs);
+  SetTimer(kProgressTimer, kProgressTimerPeriodMs);
   engine::EnableDebugPrivilege();
   return 1;  // the system puts the focus on the first control
 }
 
 void CMainDlg::OnTimer(UINT_PTR id) {
-  if (id == kFinishTimer) CheckScanFinished(*this);
+  if (id == kFinishTimer) CheckScanFinished(m_run, *this);
+  if (id == kProgressTimer) ShowScanProgress(*this);
 }
 
 bool CMainDlg::OnCommand(int id) {
@@ -127,19 +134,17 @@ void CMainDlg::OnEndDialog(int result) {
   m_run.closing = true;
   // A worker in the middle of a file is asked to stop, and gets a moment to finish it or
   // abandon its copy; one that doesn't end by then ends with the process (app/main.cpp).
-  StopAndWaitForWorker(*this, kCloseGraceMs);
+  StopAndWaitForWorker(m_run, kCloseGraceMs);
   EndDialog(result);
 }
 
 void CMainDlg::OnStartStop() {
-  // While the dialog ends, or while a start waits for the last worker, the button does nothing.
-  if (m_run.closing || m_run.starting) return;
-  wchar_t caption[kCaptionChars] = {};
-  if (::GetDlgItemTextW(m_hWnd, IDC_START_STOP, caption, kCaptionChars) == 0) return;
-  if (std::wstring(caption) == kStartCaption)
-    StartScan(*this);
+  // While the dialog ends the button does nothing.
+  if (m_run.closing) return;
+  if (m_run.awaitingOffer)
+    RequestStop(m_run, *this);
   else
-    RequestStop(*this);
+    StartScan(m_run, *this);
 }
 
 void CMainDlg::OnBrowse() {
@@ -207,12 +212,34 @@ void CMainDlg::LoadArtwork(UINT dpi) {
 // process's administrator token (win/shell_open.h).
 void CMainDlg::OpenPage(const std::wstring& url) { win::OpenInBrowser(url); }
 
-void ResetToIdle(CMainDlg& dialog) {
-  dialog.SetDlgItemText(IDC_PROMPT, L"选择扫描目录：");
-  dialog.GetDlgItem(IDC_PATH).ShowWindow(SW_SHOW);
-  dialog.GetDlgItem(IDC_BROWSE).ShowWindow(SW_SHOW);
-  dialog.GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_HIDE);
-  dialog.SetDlgItemText(IDC_START_STOP, kStartCaption);
+std::wstring CMainDlg::PathText() const {
+  wchar_t text[kPathChars] = {};
+  ::GetDlgItemTextW(m_hWnd, IDC_PATH, text, kPathChars);
+  return text;
+}
+
+void CMainDlg::ShowRunState(const wchar_t* prompt) {
+  SetDlgItemText(IDC_PROMPT, prompt);
+  GetDlgItem(IDC_PATH).ShowWindow(SW_HIDE);
+  GetDlgItem(IDC_BROWSE).ShowWindow(SW_HIDE);
+  GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_SHOW);
+  SetDlgItemText(IDC_START_STOP, L"停止查杀");
+  // Painted now: the memory stage that follows keeps this thread from painting.
+  ::UpdateWindow(m_hWnd);
+}
+
+void CMainDlg::ResetToIdle() {
+  SetDlgItemText(IDC_PROMPT, L"选择扫描目录：");
+  GetDlgItem(IDC_PATH).ShowWindow(SW_SHOW);
+  GetDlgItem(IDC_BROWSE).ShowWindow(SW_SHOW);
+  GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_HIDE);
+  SetDlgItemText(IDC_START_STOP, kStartCaption);
+}
+
+void CMainDlg::ShowProgress(const engine::ProgressSnapshot& snapshot) {
+  SetDlgItemText(IDC_PROGRESS,
+                 engine::FormatProgressLine(snapshot.filesScanned, snapshot.virusesFound, snapshot.filesRestored));
+  SetDlgItemText(IDC_CURRENT_FILE, snapshot.path);
 }
 
 }  // namespace ui

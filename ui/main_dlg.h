@@ -13,7 +13,7 @@
 
 namespace ui {
 
-class CMainDlg : public win::CDialogImpl<CMainDlg> {
+class CMainDlg : public win::CDialogImpl<CMainDlg>, public RunView {
  public:
   enum { IDD = IDD_MAIN };
 
@@ -22,14 +22,12 @@ class CMainDlg : public win::CDialogImpl<CMainDlg> {
 
   bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
-  // Drawn in the top band and the bottom band by the dialog's painting, at their own
-  // sizes. Both are loaded for the dialog's DPI when it opens, and again for the new one
-  // when it changes; the last ones live as long as the process.
-  HICON largeIcon() const { return m_hIconLarge; }
-  HBITMAP logo() const { return m_hLogo; }
-
-  // The scan run's bookkeeping on this window's thread (scan_control.h).
-  RunControl& runControl() { return m_run; }
+  // What a run shows (scan_control.h), all of it here.
+  HWND window() const override { return m_hWnd; }
+  std::wstring PathText() const override;
+  void ShowRunState(const wchar_t* prompt) override;
+  void ResetToIdle() override;
+  void ShowProgress(const engine::ProgressSnapshot& snapshot) override;
 
  private:
   LRESULT OnInitDialog();
@@ -64,10 +62,5 @@ class CMainDlg : public win::CDialogImpl<CMainDlg> {
   HBITMAP m_hLogo = nullptr;
   RunControl m_run;
 };
-
-// Puts the controls into the idle state after a run: prompt "选择扫描目录：", path box and
-// browse button shown, current-file line hidden, button "开始查杀". The texts of the path
-// box and of the progress line stay as they are.
-void ResetToIdle(CMainDlg& dialog);
 
 }  // namespace ui

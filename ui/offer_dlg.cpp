@@ -3,7 +3,6 @@
 #include <string>
 
 #include "hosts.h"
-#include "ui/scan_run.h"
 #include "win/shell_open.h"
 
 namespace ui {
@@ -29,13 +28,13 @@ bool COKDlg::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRE
 
 LRESULT COKDlg::OnInitDialog() {
   CenterWindow();
-  // Composed once: counts that a stopped worker adds while the offer is open don't show.
-  SetDlgItemText(IDC_SUMMARY, FormatFinalSummary(gScanState));
+  // Composed once, as the offer opens: counts that a stopped worker adds meanwhile don't show.
+  SetDlgItemText(IDC_SUMMARY, summary_);
   return 1;
 }
 
-void OfferDownload() {
-  COKDlg offer;
+void OfferDownload(const std::wstring& summary) {
+  COKDlg offer(summary);
   if (offer.DoModal(GetActiveWindow()) != IDOK) return;
   // The browser, and the setup it downloads, run as the signed-in user, not as this
   // elevated process (win/shell_open.h).

@@ -2,17 +2,23 @@
 
 #include <process.h>
 
-#include <string>
+#include <memory>
+#include <new>
 
+#include "engine/process_sweep.h"
 #include "engine/residue.h"
-#include "ui/main_dlg.h"
+#include "engine/scan_state.h"
 #include "ui/offer_dlg.h"
-#include "ui/resource.h"
 #include "ui/scan_run.h"
 
 namespace ui {
 
 namespace {
+
+// How long a start waits for the worker of a stopped run, which abandons its copy at the
+// stop and so ends within moments; one that doesn't is stuck in the system, and the start
+// is given up rather than the window.
+constexpr DWORD kOldWorkerWaitMs = 5000;
 
 HANDLE StartWithCrt(unsigned(__stdcall* procedure)(void*), void* argument) {
   // Default stack size; the handle is kept so that the window can wait for the worker's end.
@@ -29,108 +35,85 @@ bool IsRunning(const win::KernelHandle& thread) {
   return thread && WaitForSingleObject(thread.get(), 0) == WAIT_TIMEOUT;
 }
 
-// Shows the controls of a run: prompt, path box and browse button hidden, the
-// current-file line shown with whatever it last held, button "停止查杀".
-void ShowRunState(CMainDlg& dialog, const wchar_t* prompt) {
-  dialog.SetDlgItemText(IDC_PROMPT, prompt);
-  dialog.GetDlgItem(IDC_PATH).ShowWindow(SW_HIDE);
-  dialog.GetDlgItem(IDC_BROWSE).ShowWindow(SW_HIDE);
-  dialog.GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_SHOW);
-  dialog.SetDlgItemText(IDC_START_STOP, L"停止查杀");
-}
-
 // The offer of a run that has ended or was stopped, then the idle window. A run started
 // from the main window while an offer without owner was open keeps its window state.
-void OfferAndReset(CMainDlg& dialog) {
-  OfferDownload();
-  if (!dialog.runControl().awaitingOffer) ResetToIdle(dialog);
+void OfferAndReset(RunControl& run, RunView& view) {
+  OfferDownload(engine::FormatFinalSummary(gScanState));
+  if (!run.awaitingOffer) view.ResetToIdle();
 }
 
 }  // namespace
 
 void SetWorkerStarter(WorkerStarter starter) { gStartWorker = starter ? starter : &StartWithCrt; }
 
-void StartScan(CMainDlg& dialog) {
-  RunControl& run = dialog.runControl();
-  const win::CWindow pathBox = dialog.GetDlgItem(IDC_PATH);
-  if (!pathBox.m_hWnd) return;
-  const std::wstring path = pathBox.GetWindowText();
+void StartScan(RunControl& run, RunView& view) {
+  const std::wstring path = view.PathText();
   if (path.empty()) {
-    MessageBoxW(dialog, L"请输入目录", L"Morva安全", MB_OK);
+    MessageBoxW(view.window(), L"请输入目录", L"Morva安全", MB_OK);
     return;
   }
-
-  if (IsRunning(run.worker)) {
-    // The worker of a stopped run is still finishing its last file. It reads the stop
-    // flag and writes the counters and the window's texts: clearing the state under it
-    // would let two workers run. Its texts need this thread, so wait dispatching.
-    const win::CWindow button = dialog.GetDlgItem(IDC_START_STOP);
-    const bool hadFocus = GetFocus() == button.m_hWnd;
-    button.EnableWindow(false);
-    run.starting = true;
-    win::WaitDispatching(run.worker.get(), dialog);
-    run.starting = false;
-    button.EnableWindow(true);
-    // A disabled control loses the focus; give it back so that Enter works as before.
-    if (hadFocus) dialog.SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button.m_hWnd), TRUE);
-    if (run.closing) return;
-  }
+  // The worker of a stopped run may still be ending: it reads the stop flag and writes the
+  // counters, so clearing them under it would let two workers run.
+  if (run.worker && WaitForSingleObject(run.worker.get(), kOldWorkerWaitMs) == WAIT_TIMEOUT) return;
   run.worker.reset();
+  std::unique_ptr<engine::ScanRequest> request(new (std::nothrow) engine::ScanRequest(RequestFor(path)));
+  if (!request) return;
 
-  gScanState.stopRequested = 0;
-  gScanState.filesScanned = 0;
-  gScanState.virusesFound = 0;
-  gScanState.filesRestored = 0;
-  // No worker runs now: whatever an earlier one left here belongs to a run already offered.
-  gScanState.scanFinished = 0;
-
-  ShowRunState(dialog, L"扫描内存中...");
+  gScanState.Reset();
+  gProgressBoard.Reset();
+  // The walk lists and reads with backup intent: no access list keeps a file from the test.
+  engine::EnablePrivilege(SE_BACKUP_NAME);
+  view.ShowRunState(L"扫描内存中...");
   engine::CleanResidue();
-  if (run.closing) return;
-  dialog.SetDlgItemText(IDC_PROMPT, L"正在扫描...");
+  view.ShowRunState(L"正在扫描...");
 
-  const auto procedure = path == kAllDrivesText ? &ScanAllDrivesThreadProc : &ScanDirectoryThreadProc;
-  run.worker.reset(gStartWorker(procedure, static_cast<HWND>(dialog)));
+  const auto procedure = request->allDrives ? &ScanAllDrivesThreadProc : &ScanDirectoryThreadProc;
+  run.worker.reset(gStartWorker(procedure, request.get()));
   if (!run.worker) {
     // Nothing runs and nothing will end: no offer, straight back to idle.
-    ResetToIdle(dialog);
+    view.ResetToIdle();
     return;
   }
+  request.release();  // the worker's now
   run.awaitingOffer = true;
 }
 
-void RequestStop(CMainDlg& dialog) {
-  RunControl& run = dialog.runControl();
+void RequestStop(RunControl& run, RunView& view) {
   gScanState.stopRequested = 1;
   // A worker that ended just before the request raises no second offer: its flag is
   // taken here, and a flag it sets only now finds no run awaiting an offer.
   gScanState.scanFinished.exchange(0);
   if (!run.awaitingOffer) {
     // This run's offer was made already (or no run was started): nothing to offer.
-    ResetToIdle(dialog);
+    view.ResetToIdle();
     return;
   }
   run.awaitingOffer = false;
-  ShowLatestProgress(dialog);
-  OfferAndReset(dialog);
+  // The texts are brought up to date before the offer opens.
+  ShowScanProgress(view);
+  OfferAndReset(run, view);
 }
 
-void CheckScanFinished(CMainDlg& dialog) {
-  RunControl& run = dialog.runControl();
+void CheckScanFinished(RunControl& run, RunView& view) {
   if (gScanState.scanFinished.load() == 0) return;
   // Taken before the offer opens: the ticks that its message loop delivers find nothing.
   if (gScanState.scanFinished.exchange(0) == 0) return;
   if (!run.awaitingOffer || run.closing) return;
   run.awaitingOffer = false;
-  OfferAndReset(dialog);
+  // The worker published its last file before it said it had finished.
+  ShowScanProgress(view);
+  OfferAndReset(run, view);
 }
 
-bool StopAndWaitForWorker(CMainDlg& dialog, DWORD graceMs) {
-  RunControl& run = dialog.runControl();
+void ShowScanProgress(RunView& view) {
+  for (const engine::ProgressSnapshot& snapshot : gProgressBoard.Take()) view.ShowProgress(snapshot);
+}
+
+bool StopAndWaitForWorker(RunControl& run, DWORD graceMs) {
   run.awaitingOffer = false;
   if (!IsRunning(run.worker)) return true;
   gScanState.stopRequested = 1;
-  if (win::WaitDispatching(run.worker.get(), dialog, graceMs) || !IsRunning(run.worker)) return true;
+  if (WaitForSingleObject(run.worker.get(), graceMs) != WAIT_TIMEOUT) return true;
   gLingeringWorker = std::move(run.worker);
   return false;
 }

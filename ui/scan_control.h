@@ -1,14 +1,35 @@
-// The window's half of the scan run: starting a run, the stop request and the check for
-// its end, all on the dialog's thread. The worker's half is in scan_run.h.
+// The window's half of the scan run: starting a run, the stop request, the progress and
+// the check for its end, all on the window's thread. The worker's half is in scan_run.h.
+// What a run shows goes through RunView, which the main dialog implements: this half
+// knows no dialog.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+
+#include "engine/progress.h"
 #include "win/handles.h"
 
 namespace ui {
 
-class CMainDlg;
+// What a run shows, and where.
+class RunView {
+ public:
+  virtual ~RunView() = default;
+  // The window that owns the run's message box and offer.
+  virtual HWND window() const = 0;
+  // The path box's text, read when a run starts.
+  virtual std::wstring PathText() const = 0;
+  // The controls of a run: prompt, path box and browse button hidden, the current-file
+  // line shown with whatever it last held, button "停止查杀".
+  virtual void ShowRunState(const wchar_t* prompt) = 0;
+  // The idle window: prompt "选择扫描目录：", path box and browse button shown, current-file
+  // line hidden, button "开始查杀". The texts of the path box and the progress line stay.
+  virtual void ResetToIdle() = 0;
+  // The progress line and the current-file line of one file.
+  virtual void ShowProgress(const engine::ProgressSnapshot& snapshot) = 0;
+};
 
 // What the window's thread knows of the runs it started. Only that thread reads or writes
 // it; the worker never sees it.
@@ -16,32 +37,36 @@ struct RunControl {
   // The last worker started, signalled once it has ended. Kept so that a new run, or the
   // end of the dialog, can wait for a worker that is still finishing its last file.
   win::KernelHandle worker;
-  // A run was started and its offer hasn't been made yet: exactly one offer per run.
+  // A run was started and its offer hasn't been made yet: exactly one offer per run. While
+  // it holds, the start/stop button stops the run; otherwise it starts one.
   bool awaitingOffer = false;
-  // The dialog's thread is waiting for a worker to end, inside a start.
-  bool starting = false;
   // The dialog is ending: no new run, no offer.
   bool closing = false;
 };
 
 // The start half of the start/stop button. Shows "请输入目录" when the path box is empty;
 // otherwise waits for a worker that is still finishing a stopped run, clears the run
-// state, cleans the residue (the memory stage) and starts a worker. A worker that can't
-// be started leaves the window idle.
-void StartScan(CMainDlg& dialog);
+// state, cleans the residue (the memory stage) and starts a worker with the path box's
+// request. A worker that can't be started, or an old one that doesn't end, leaves the
+// window idle.
+void StartScan(RunControl& run, RunView& view);
 
-// The stop half: sets the stop flag and makes the run's offer at once, then returns the
-// window to idle. Never waits for the worker, which ends after its next file.
-void RequestStop(CMainDlg& dialog);
+// The stop half: sets the stop flag, shows the latest progress and makes the run's offer
+// at once, then returns the window to idle. Never waits for the worker, which ends after
+// its file in hand.
+void RequestStop(RunControl& run, RunView& view);
 
 // On every tick of the dialog's timer: makes the offer of a run whose worker has finished
 // and returns the window to idle.
-void CheckScanFinished(CMainDlg& dialog);
+void CheckScanFinished(RunControl& run, RunView& view);
 
-// For the end of the dialog: asks a running worker to stop and waits, dispatching this
-// thread's messages, until it has finished the file in hand, but no longer than
-// `graceMs`. False when the worker is still running then (see WorkerStillRunning).
-bool StopAndWaitForWorker(CMainDlg& dialog, DWORD graceMs);
+// On every tick of the progress timer: shows what the worker published since the last tick.
+void ShowScanProgress(RunView& view);
+
+// For the end of the dialog: asks a running worker to stop and waits until it has finished
+// the file in hand, but no longer than `graceMs`. False when the worker is still running
+// then (see WorkerStillRunning).
+bool StopAndWaitForWorker(RunControl& run, DWORD graceMs);
 
 // True while a worker that outlived the end of its dialog is still running. The program
 // then ends its process at once instead of tearing down what the worker still uses: a

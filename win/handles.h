@@ -62,12 +62,6 @@ struct FileHandleTraits {
   static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
   static void Close(pointer h) noexcept { ::CloseHandle(h); }
 };
-// FindFirstFileW handles are closed with FindClose, never CloseHandle.
-struct FindHandleTraits {
-  using pointer = HANDLE;
-  static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(pointer h) noexcept { ::FindClose(h); }
-};
 struct RegKeyTraits {
   using pointer = HKEY;
   static pointer Invalid() noexcept { return nullptr; }
@@ -85,12 +79,6 @@ struct MemoryDcTraits {
   static pointer Invalid() noexcept { return nullptr; }
   static void Close(pointer h) noexcept { ::DeleteDC(h); }
 };
-template <typename T>
-struct GdiObjectTraits {
-  using pointer = T;
-  static pointer Invalid() noexcept { return nullptr; }
-  static void Close(pointer h) noexcept { ::DeleteObject(h); }
-};
 
 // Memory from the COM task allocator, such as the item id lists the shell hands out.
 template <typename T>
@@ -102,12 +90,9 @@ struct CoTaskMemTraits {
 
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
-using FindHandle = UniqueHandle<FindHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using MemoryDc = UniqueHandle<MemoryDcTraits>;
-template <typename T>
-using GdiObject = UniqueHandle<GdiObjectTraits<T>>;
 template <typename T>
 using CoTaskMem = UniqueHandle<CoTaskMemTraits<T>>;
 

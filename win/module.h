@@ -21,22 +21,18 @@ class CAppModule {
 
   // Records the instance and the calling thread as the main thread.
   HRESULT Init(HINSTANCE instance) noexcept {
-    m_hInst = instance ? instance : ResourceInstance();
-    m_dwMainThreadID = ::GetCurrentThreadId();
+    instance_ = instance ? instance : ResourceInstance();
+    mainThread_ = ::GetCurrentThreadId();
     return S_OK;
   }
   void Term() noexcept {
-    m_hInst = nullptr;
-    m_dwMainThreadID = 0;
+    instance_ = nullptr;
+    mainThread_ = 0;
   }
 
-  HINSTANCE GetModuleInstance() const noexcept { return m_hInst ? m_hInst : ResourceInstance(); }
-  HINSTANCE GetResourceInstance() const noexcept { return GetModuleInstance(); }
-  DWORD GetMainThreadID() const noexcept { return m_dwMainThreadID; }
-
  private:
-  HINSTANCE m_hInst = nullptr;
-  DWORD m_dwMainThreadID = 0;
+  HINSTANCE instance_ = nullptr;
+  DWORD mainThread_ = 0;
 };
 
 }  // namespace win

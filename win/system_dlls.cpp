@@ -22,11 +22,6 @@ HMODULE Comctl32Dll() noexcept {
   return module;
 }
 
-HMODULE VersionDll() noexcept {
-  static const HMODULE module = LoadSystemLibrary(L"version.dll");
-  return module;
-}
-
 HMODULE WininetDll() noexcept {
   static const HMODULE module = LoadSystemLibrary(L"wininet.dll");
   return module;
@@ -95,21 +90,6 @@ LRESULT DefSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) noexcept {
   static const auto function = Find<decltype(::_TrackMouseEvent)>(Comctl32Dll(), "_TrackMouseEvent");
   return function ? function(track) : Unavailable<BOOL>(FALSE);
-}
-
-DWORD GetFileVersionInfoSizeW(LPCWSTR path, LPDWORD handle) noexcept {
-  static const auto function = Find<decltype(::GetFileVersionInfoSizeW)>(VersionDll(), "GetFileVersionInfoSizeW");
-  return function ? function(path, handle) : Unavailable<DWORD>(0);
-}
-
-BOOL GetFileVersionInfoW(LPCWSTR path, DWORD handle, DWORD size, LPVOID block) noexcept {
-  static const auto function = Find<decltype(::GetFileVersionInfoW)>(VersionDll(), "GetFileVersionInfoW");
-  return function ? function(path, handle, size, block) : Unavailable<BOOL>(FALSE);
-}
-
-BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* value, PUINT length) noexcept {
-  static const auto function = Find<decltype(::VerQueryValueW)>(VersionDll(), "VerQueryValueW");
-  return function ? function(block, subBlock, value, length) : Unavailable<BOOL>(FALSE);
 }
 
 BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) noexcept {

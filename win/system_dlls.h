@@ -2,9 +2,9 @@
 //
 // Windows looks for a DLL that is not a KnownDLL in the program's own folder first. The
 // program runs as administrator from wherever it was downloaded to, and anyone who can
-// drop a version.dll or wininet.dll beside it would be loaded into it before its first
-// window. So the executable imports only KnownDLLs; the others are loaded here on first use
-// with the search limited to the system folder, and their functions are found by name.
+// drop a wininet.dll beside it would be loaded into it before its first window. So the
+// executable imports only KnownDLLs; the others are loaded here on first use with the
+// search limited to the system folder, and their functions are found by name.
 //
 // comctl32 is one of them even though the manifest binds it to the system's side-by-side
 // copy: a DLL the program imports is loaded, and starts, before any code of the program
@@ -42,11 +42,6 @@ BOOL SetWindowSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id, DWORD_P
 BOOL RemoveWindowSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id) noexcept;
 LRESULT DefSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) noexcept;
-
-// VERSION.dll
-DWORD GetFileVersionInfoSizeW(LPCWSTR path, LPDWORD handle) noexcept;
-BOOL GetFileVersionInfoW(LPCWSTR path, DWORD handle, DWORD size, LPVOID block) noexcept;
-BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* value, PUINT length) noexcept;
 
 // WININET.dll
 BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) noexcept;

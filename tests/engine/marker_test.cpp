@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+
+#include "tests/support/scan_paths.h"
 #include "tests/support/test_support.h"
+#include "win/handles.h"
 
 namespace {
 
@@ -25,9 +30,9 @@ TEST_P(MarkerTest, CompanyNameAndVerdict) {
   ASSERT_TRUE(test::Exists(path));
 
   std::wstring company = L"sentinel";
-  ASSERT_TRUE(engine::GetFileCompanyName(path.c_str(), company));
+  ASSERT_TRUE(test::GetFileCompanyName(path, company));
   EXPECT_EQ(std::wstring(c.company), company);
-  EXPECT_EQ(c.infected, engine::IsVirusFile(path.c_str()));
+  EXPECT_EQ(c.infected, test::IsVirusFile(path));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -56,25 +61,46 @@ INSTANTIATE_TEST_SUITE_P(
                     MarkerCase{L"byte_lengths", true, L"Hermitage Hortative"},
                     MarkerCase{L"upper_keys", true, L"Hermitage Hortative"},
                     MarkerCase{L"padded_nodes", true, L"Hermitage Hortative"}, MarkerCase{L"zero_length", false, L""},
-                    MarkerCase{L"short_length", false, L"Hermitage"}));
+                    MarkerCase{L"short_length", false, L"Hermitage"},
+                    // Blocks laid out the 16-bit way, in 16-bit (NE) images and in PE images; their
+                    // text goes as far as its NUL, whatever its stated length.
+                    MarkerCase{L"ne_marker", true, L"Hermitage Hortative"},
+                    MarkerCase{L"ne_clean", false, L"Clean Company"},
+                    MarkerCase{L"narrow_block", true, L"Hermitage Hortative"},
+                    MarkerCase{L"narrow_zero_length", true, L"Hermitage Hortative"}));
 
+// A virtual-device (LE) image has no version resource for us, whatever it carries.
 TEST(MarkerTest, NoVersionResourceMissingFileAndDirectoryAreNotInfected) {
   test::TempDir dir;
   const std::wstring text = dir.Write(L"notes.txt", "Hermitage Hortative\r\n");
-  const std::wstring candidates[] = {test::FixturePath(L"no_version"), text, dir / L"missing.exe", dir.path(),
-                                     dir.MakeDir(L"sub.exe")};
+  const std::wstring candidates[] = {
+      test::FixturePath(L"no_version"), test::FixturePath(L"le_marker"), text, dir / L"missing.exe", dir.path(),
+      dir.MakeDir(L"sub.exe")};
   for (const std::wstring& path : candidates) {
     std::wstring company = L"sentinel";
-    EXPECT_FALSE(engine::GetFileCompanyName(path.c_str(), company));
+    EXPECT_FALSE(test::GetFileCompanyName(path, company));
     EXPECT_EQ(L"sentinel", company) << "the name is left as it was on failure";
-    EXPECT_FALSE(engine::IsVirusFile(path.c_str()));
+    EXPECT_FALSE(test::IsVirusFile(path));
   }
 }
 
 TEST(MarkerTest, InfectedCopyAnywhereWithAnyName) {
   test::TempDir dir;
   const std::wstring copy = dir.CopyFixture(L"marker_exact", L"holiday photo.jpg");
-  EXPECT_TRUE(engine::IsVirusFile(copy.c_str()));
+  EXPECT_TRUE(test::IsVirusFile(copy));
+}
+
+// A pipe where a file was expected is refused before any read: the read would wait for as
+// long as the writer keeps it open.
+TEST(MarkerTest, APipeIsRefusedUnread) {
+  HANDLE reader = nullptr, writer = nullptr;
+  ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 0));
+  win::KernelHandle ownReader(reader), ownWriter(writer);
+  auto verdict = std::async(std::launch::async, [reader] { return engine::IsVirusFile(reader); });
+  const bool answered = verdict.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  ownWriter.reset();  // ends a read that did start
+  EXPECT_TRUE(answered) << "the test read from the pipe";
+  EXPECT_FALSE(verdict.get());
 }
 
 }  // namespace

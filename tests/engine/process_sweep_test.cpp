@@ -2,13 +2,17 @@
 #include "engine/process_sweep.h"
 
 #include <windows.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 
+#include <memory>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/engine/waiting_process.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 #include "win/handles.h"
 
@@ -49,6 +53,76 @@ TEST(ProcessSweepTest, EndsInfectedProcessesWithExitCodeZeroAndSparesTheRest) {
     // This test's own process was tested like any other and is still here to say so.
     EXPECT_TRUE(ProcessListed(GetCurrentProcessId()));
   }
+}
+
+// The path the process's own memory gives, where the sweep used to take it from.
+std::wstring ModulePath(const test::Process& process) {
+  std::wstring path(32768, L'\0');
+  path.resize(GetModuleFileNameExW(process.handle(), nullptr, &path[0], static_cast<DWORD>(path.size())));
+  return path;
+}
+
+// A process that misleads anyone who reads its image's path from its memory, or is out of
+// the reach of a MAX_PATH buffer or of a name check, and whether the sweep is to end it.
+struct LyingRow {
+  const char* what;
+  const wchar_t* fixture;  // what it really runs
+  std::wstring claim;      // the path it writes into its memory; empty: its own
+  enum Start { kPlain, kDeep, kShortName } start;
+  bool ended;
+};
+
+TEST(ProcessSweepTest, TakesTheImageTheSystemStartedNotThePathAProcessClaims) {
+  test::TempDir dir;
+  const std::wstring infected = dir.CopyFixture(L"marker_exact", L"infected.exe");
+  const std::wstring deep = std::wstring(100, L'd') + L"\\" + std::wstring(100, L'e') + L"\\";
+  dir.MakeDir(deep);
+  const std::wstring pipe = L"\\\\.\\pipe\\mfk-silent-" + std::to_wstring(GetCurrentProcessId());
+  const std::vector<LyingRow> rows = {
+      {"a virus calling itself notepad", L"marker_exact", L"C:\\windows\\notepad.exe", LyingRow::kPlain, true},
+      {"a clean process naming an infected file", L"clean_company", infected, LyingRow::kPlain, false},
+      {"a process naming a pipe that never answers", L"no_version", pipe, LyingRow::kPlain, false},
+      {"a virus deeper than MAX_PATH", L"marker_exact", L"", LyingRow::kDeep, true},
+      {"a deep virus started by its short name", L"marker_exact", L"", LyingRow::kShortName, true},
+  };
+  std::vector<std::pair<const LyingRow*, std::unique_ptr<test::Process>>> processes;
+  for (const LyingRow& row : rows) {
+    std::wstring exe = dir.CopyFixture(row.fixture, (row.start == LyingRow::kPlain ? L"" : deep) +
+                                                        std::to_wstring(processes.size()) + L" with a long name.exe");
+    wchar_t shortName[MAX_PATH] = {};
+    // Wine's CreateProcessW records long names as far as they fit in MAX_PATH: a short name
+    // stays on record only for a file deeper than that.
+    if (row.start == LyingRow::kShortName && GetShortPathNameW(exe.c_str(), shortName, MAX_PATH) > 0) {
+      if (exe == shortName) continue;  // no short names on this volume: nothing to test
+      exe = shortName;
+    }
+    ASSERT_TRUE(row.start == LyingRow::kPlain || exe.size() >= MAX_PATH || exe == shortName);
+    const std::wstring claim = row.claim.empty() ? exe : row.claim;
+    processes.emplace_back(
+        &row, std::make_unique<test::Process>(exe, L"lie \"" + claim + (claim == pipe ? L"\" serve" : L"\"")));
+    // What the process's memory says, once it says it, is what a sweep by
+    // GetModuleFileNameExW would test.
+    EXPECT_TRUE(test::PumpUntil([&] { return ModulePath(*processes.back().second) == claim; }, 10000)) << row.what;
+  }
+
+  // On a thread of its own: a read of the silent pipe would keep the sweep for ever.
+  win::KernelHandle sweep(CreateThread(
+      nullptr, 0, [](void*) -> DWORD { return engine::KillVirusProcesses(), 0; }, nullptr, 0, nullptr));
+  ASSERT_TRUE(sweep);
+  const bool returned = WaitForSingleObject(sweep.get(), 10000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(returned) << "the sweep returns promptly";
+
+  for (const auto& [row, started] : processes) {
+    const test::Process& process = *started;
+    // A process that stays ends only now, with this test's exit code: the first
+    // termination decides it, so no wait is needed to tell a termination by the sweep.
+    if (!row->ended) TerminateProcess(process.handle(), 99);
+    DWORD exitCode = 259;
+    EXPECT_TRUE(process.WaitForEnd(10000, exitCode)) << row->what;
+    EXPECT_EQ(row->ended ? 0u : 99u, exitCode) << row->what;
+  }
+  // With the pipe's server gone, a read that still waits fails.
+  if (!returned) WaitForSingleObject(sweep.get(), 10000);
 }
 
 TEST(DebugPrivilegeTest, IsEnabledInTheProcessToken) {

@@ -13,21 +13,6 @@
 
 namespace {
 
-TEST(ForceDeleteFileTest, DeletesGuardedFilesAfterItsPause) {
-  test::TempDir dir;
-  const std::wstring guarded = dir.Write(L"guarded.sys", "x");
-  ASSERT_TRUE(
-      SetFileAttributesW(guarded.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-
-  const ULONGLONG start = GetTickCount64();
-  engine::ForceDeleteFile(guarded);
-  EXPECT_GE(GetTickCount64() - start, 90u) << "the deletion waits 100 ms";
-  EXPECT_FALSE(test::Exists(guarded));
-
-  engine::ForceDeleteFile(dir / L"missing.sys");  // nothing to delete, nothing to report
-  EXPECT_TRUE(test::Exists(dir.path())) << "only the named file goes";
-}
-
 TEST(GetSystemDirPathTest, IsTheSystemDirectoryWithOneTrailingBackslash) {
   wchar_t expected[MAX_PATH] = {};
   ASSERT_GT(GetSystemDirectoryW(expected, MAX_PATH), 0u);

@@ -1,11 +1,11 @@
 #include "engine/scan_file.h"
 
-#include <atomic>
 #include <functional>
 
 #include <gtest/gtest.h>
 
 #include "engine/marker.h"
+#include "tests/support/scan_paths.h"
 #include "tests/support/test_support.h"
 #include "win/handles.h"
 
@@ -27,12 +27,9 @@ TEST(BackupCopyNameTest, CutsAtTheLastDot) {
 }
 
 // The progress lines as the walk would show them.
-struct Sink : engine::ProgressSink {
-  void Show(const engine::ProgressSnapshot& snapshot) override {
-    line = engine::FormatProgressLine(snapshot.filesScanned, snapshot.virusesFound, snapshot.filesRestored);
-    path = snapshot.path;
-  }
-  std::wstring line, path;
+struct Sink : test::ProgressRecorder {
+  std::wstring line() const { return LastLine(); }
+  std::wstring path() const { return shown.empty() ? std::wstring() : shown.back().path; }
 };
 
 class RestoreTest : public testing::Test {
@@ -51,7 +48,7 @@ TEST_F(RestoreTest, LongerShorterAndEmptyCopiesAreRestoredByteForByte) {
     const std::wstring stem = L"file" + std::to_wstring(n++);
     const std::wstring path = Infected(stem + L".exe");
     const std::wstring copy = dir.Write(stem + L".sql", former);
-    EXPECT_TRUE(engine::RestoreVirusFile(path));
+    EXPECT_TRUE(test::RestoreVirusFile(path));
     const std::string restored = test::ReadBytes(path);
     EXPECT_EQ(former.size(), restored.size());
     EXPECT_TRUE(former == restored) << "holds exactly the former bytes, size " << former.size();
@@ -65,7 +62,7 @@ TEST_F(RestoreTest, ReadOnlyInfectedFileAndReadOnlyCopy) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
   SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_READONLY);
 
-  EXPECT_TRUE(engine::RestoreVirusFile(path));
+  EXPECT_TRUE(test::RestoreVirusFile(path));
   EXPECT_EQ("former contents", test::ReadBytes(path));
   EXPECT_EQ(0u, test::Attributes(path) & FILE_ATTRIBUTE_READONLY);
   EXPECT_FALSE(test::Exists(copy));
@@ -75,8 +72,8 @@ TEST_F(RestoreTest, WithoutCopyTheFileIsDeletedEvenHiddenSystemReadOnly) {
   const std::wstring plain = Infected(L"plain.exe");
   const std::wstring guarded = Infected(L"guarded.dll");
   SetFileAttributesW(guarded.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  EXPECT_TRUE(engine::RestoreVirusFile(plain));
-  EXPECT_TRUE(engine::RestoreVirusFile(guarded));
+  EXPECT_TRUE(test::RestoreVirusFile(plain));
+  EXPECT_TRUE(test::RestoreVirusFile(guarded));
   EXPECT_FALSE(test::Exists(plain));
   EXPECT_FALSE(test::Exists(guarded));
 }
@@ -85,7 +82,7 @@ TEST_F(RestoreTest, WithoutAnyDotNothingIsTouched) {
   dir.MakeDir(L"bin");
   const std::wstring path = Infected(L"bin\\prog");
   const std::string before = test::ReadBytes(path);
-  EXPECT_FALSE(engine::RestoreVirusFile(path));
+  EXPECT_FALSE(test::RestoreVirusFile(path));
   EXPECT_EQ(before, test::ReadBytes(path));
 }
 
@@ -96,7 +93,7 @@ TEST_F(RestoreTest, DotOnlyInADirectoryNameCountsAsNoDot) {
   const std::wstring stranger = dir.Write(L"a.sql", "somebody else's data");
   const std::string before = test::ReadBytes(path);
 
-  EXPECT_FALSE(engine::RestoreVirusFile(path));
+  EXPECT_FALSE(test::RestoreVirusFile(path));
   EXPECT_EQ(before, test::ReadBytes(path));
   EXPECT_EQ("somebody else's data", test::ReadBytes(stranger));
 }
@@ -108,7 +105,7 @@ TEST_F(RestoreTest, FileHeldOpenWithoutSharingStaysUnchanged) {
   {
     win::FileHandle holder = OpenExclusive(path);
     ASSERT_TRUE(holder);
-    EXPECT_FALSE(engine::RestoreVirusFile(path));
+    EXPECT_FALSE(test::RestoreVirusFile(path));
   }
   EXPECT_EQ(before, test::ReadBytes(path));
   EXPECT_EQ("former", test::ReadBytes(copy));
@@ -122,7 +119,7 @@ TEST_F(RestoreTest, CopyThatCannotBeOpenedKeepsBothFiles) {
   {
     win::FileHandle holder = OpenExclusive(copy);
     ASSERT_TRUE(holder);
-    EXPECT_FALSE(engine::RestoreVirusFile(path));
+    EXPECT_FALSE(test::RestoreVirusFile(path));
   }
   EXPECT_EQ(before, test::ReadBytes(path)) << "the infected file is not deleted";
   EXPECT_NE(0u, test::Attributes(path) & FILE_ATTRIBUTE_READONLY) << "its attributes are put back";
@@ -132,7 +129,7 @@ TEST_F(RestoreTest, CopyThatCannotBeOpenedKeepsBothFiles) {
 // A failed write, and a stop requested while the copy is under way: the copy is abandoned
 // between two chunks and both files stay as they were, with nothing left beside them.
 TEST_F(RestoreTest, ACopyCutShortLeavesBothFilesAsTheyWere) {
-  std::atomic<int32_t> stop{0};
+  engine::ScanState state;
   const struct {
     const char* what;
     std::function<bool(uint64_t offset)> writeSucceeds;
@@ -140,7 +137,7 @@ TEST_F(RestoreTest, ACopyCutShortLeavesBothFilesAsTheyWere) {
       {"the disk fills after one chunk", [](uint64_t offset) { return offset < 4096; }},
       {"a stop is requested during the second chunk",
        [&](uint64_t offset) {
-         if (offset == 4096) stop = 1;
+         if (offset == 4096) state.stopRequested = 1;
          return true;
        }},
   };
@@ -152,7 +149,7 @@ TEST_F(RestoreTest, ACopyCutShortLeavesBothFilesAsTheyWere) {
     const std::wstring copy = dir.Write(L"prog.sql", former);
     engine::ScanHooks hooks;
     hooks.writeSucceeds = c.writeSucceeds;
-    EXPECT_FALSE(engine::RestoreVirusFile(path, &hooks, &stop));
+    EXPECT_FALSE(test::RestoreVirusFile(path, &hooks, &state));
     EXPECT_TRUE(before == test::ReadBytes(path)) << "the infected file keeps its old bytes, not a mix";
     EXPECT_TRUE(former == test::ReadBytes(copy)) << "the backup copy is kept";
     EXPECT_EQ(2u, test::Names(dir.path()).size()) << "no new file is left beside them";
@@ -192,7 +189,7 @@ TEST_F(RestoreTest, AnUntrustedCopyStaysAndTheVirusGoes) {
     ASSERT_EQ(1u, test::Names(c.folder).count(L"prog.sql"));
     const std::string copyBefore = fifo || (copyAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "" : test::ReadBytes(copy);
 
-    EXPECT_TRUE(engine::RestoreVirusFile(path));
+    EXPECT_TRUE(test::RestoreVirusFile(path));
     EXPECT_FALSE(test::Exists(path)) << "the virus is gone";
     EXPECT_EQ(1u, test::Names(c.folder).count(L"prog.sql"));
     if (!fifo) {
@@ -228,7 +225,7 @@ TEST_F(RestoreTest, ACopyLargerThanTheVolumesFreeSpaceIsNotAttempted) {
   int writes = 0;
   engine::ScanHooks hooks;
   hooks.writeSucceeds = [&](uint64_t) { return ++writes > 0; };
-  EXPECT_FALSE(engine::RestoreVirusFile(path, &hooks));
+  EXPECT_FALSE(test::RestoreVirusFile(path, &hooks));
   EXPECT_EQ(0, writes) << "not a byte of it was written";
   EXPECT_TRUE(before == test::ReadBytes(path));
   WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -257,7 +254,7 @@ TEST_F(RestoreTest, AFolderSwappedAfterTheVerdictChangesNothingElse) {
     ASSERT_TRUE(MoveFileW(folder.c_str(), (folder + L".away").c_str()));
     ASSERT_TRUE(MoveFileW(other.c_str(), folder.c_str()));
   };
-  EXPECT_TRUE(engine::ScanFile(path, state, sink, nullptr, &hooks));
+  EXPECT_TRUE(test::ScanFile(path, state, sink, &hooks));
   EXPECT_EQ(1, state.virusesFound.load());
   EXPECT_EQ("somebody else's program", test::ReadBytes(path));
   EXPECT_EQ("somebody else's data", test::ReadBytes(dir / L"infected\\prog.sql"));
@@ -278,17 +275,17 @@ class ScanFileTest : public testing::Test {
 
 TEST_F(ScanFileTest, CountsAndProgressTexts) {
   for (int i = 0; i < 3; ++i)
-    EXPECT_TRUE(engine::ScanFile(dir.Write(L"clean" + std::to_wstring(i) + L".txt", "x"), state, view));
-  EXPECT_EQ(L"已扫描3个文件，未发现病毒", view.line);
-  EXPECT_EQ(dir / L"clean2.txt", view.path);
+    EXPECT_TRUE(test::ScanFile(dir.Write(L"clean" + std::to_wstring(i) + L".txt", "x"), state, view));
+  EXPECT_EQ(L"已扫描3个文件，未发现病毒", view.line());
+  EXPECT_EQ(dir / L"clean2.txt", view.path());
 
   const std::wstring infected = dir.CopyFixture(L"marker_exact", L"prog.exe");
   dir.Write(L"prog.sql", "former");
-  EXPECT_TRUE(engine::ScanFile(infected, state, view));
-  EXPECT_TRUE(engine::ScanFile(dir.Write(L"clean3.txt", "y"), state, view));
+  EXPECT_TRUE(test::ScanFile(infected, state, view));
+  EXPECT_TRUE(test::ScanFile(dir.Write(L"clean3.txt", "y"), state, view));
 
-  EXPECT_EQ(L"已扫描5个文件，查出1个病毒，恢复1个文件", view.line);
-  EXPECT_EQ(dir / L"clean3.txt", view.path);
+  EXPECT_EQ(L"已扫描5个文件，查出1个病毒，恢复1个文件", view.line());
+  EXPECT_EQ(dir / L"clean3.txt", view.path());
   EXPECT_EQ(5, state.filesScanned.load());
   EXPECT_EQ(1, state.virusesFound.load());
   EXPECT_EQ(1, state.filesRestored.load());
@@ -298,28 +295,28 @@ TEST_F(ScanFileTest, CountsAndProgressTexts) {
 TEST_F(ScanFileTest, FoundButNotRestoredCountsOnlyAsFound) {
   dir.MakeDir(L"bin");
   const std::wstring infected = dir.CopyFixture(L"marker_exact", L"bin\\prog");
-  EXPECT_TRUE(engine::ScanFile(infected, state, view));
+  EXPECT_TRUE(test::ScanFile(infected, state, view));
   // Without a copy, and held open by someone who lets nobody delete it: not deleted, not counted.
   const std::wstring held = dir.CopyFixture(L"marker_exact", L"held.exe");
   const win::FileHandle holder(
       CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
-  EXPECT_TRUE(engine::ScanFile(held, state, view));
+  EXPECT_TRUE(test::ScanFile(held, state, view));
   EXPECT_TRUE(test::Exists(held));
   EXPECT_EQ(2, state.virusesFound.load());
   EXPECT_EQ(0, state.filesRestored.load());
-  EXPECT_EQ(L"已扫描2个文件，查出2个病毒，恢复0个文件", view.line);
+  EXPECT_EQ(L"已扫描2个文件，查出2个病毒，恢复0个文件", view.line());
 }
 
 TEST_F(ScanFileTest, StopRequestStillHandlesTheFileInFull) {
   state.stopRequested = 1;
   const std::wstring infected = dir.CopyFixture(L"marker_exact", L"prog.exe");
   dir.Write(L"prog.sql", "former");
-  EXPECT_FALSE(engine::ScanFile(infected, state, view));
+  EXPECT_FALSE(test::ScanFile(infected, state, view));
   EXPECT_EQ(1, state.filesScanned.load());
   EXPECT_EQ(1, state.filesRestored.load());
   EXPECT_EQ("former", test::ReadBytes(infected));
-  EXPECT_EQ(infected, view.path);
+  EXPECT_EQ(infected, view.path());
 }
 
 // The commonest disguise, in a user's own folder: under Wine the version services read
@@ -332,16 +329,11 @@ TEST_F(ScanFileTest, InfectedSvchostInAUserFolderIsFoundAndRestored) {
   const std::wstring infected = folder + L"\\svchost.exe";
   ASSERT_TRUE(CopyFileW(test::FixturePath(L"marker_exact").c_str(), infected.c_str(), FALSE));
   ASSERT_TRUE(test::WriteBytes(folder + L"\\svchost.sql", "former"));
-  EXPECT_TRUE(engine::ScanFile(infected, state, view));
+  EXPECT_TRUE(test::ScanFile(infected, state, view));
   EXPECT_EQ(1, state.virusesFound.load());
   EXPECT_EQ(1, state.filesRestored.load());
   EXPECT_EQ("former", test::ReadBytes(infected));
   test::RemoveTree(folder);
-}
-
-TEST(ProgressLineTest, Texts) {
-  EXPECT_EQ(L"已扫描0个文件，未发现病毒", engine::FormatProgressLine(0, 0, 0));
-  EXPECT_EQ(L"已扫描12个文件，查出3个病毒，恢复2个文件", engine::FormatProgressLine(12, 3, 2));
 }
 
 }  // namespace

@@ -4,16 +4,74 @@
 //
 // Wine's services read Wine's own module instead of a file named like one (svchost.exe,
 // kernel32.dll, ...), so they are asked about a hard link to the file under a name of no
-// module; the reader is asked about the file itself.
+// module; the reader is asked about the file itself. These services don't expand an
+// LZ-compressed file, so they are asked about what the system's LZ functions expand it to.
 #include <windows.h>
 #include <lzexpand.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <cwctype>
+#include <memory>
+#include <new>
+
+#include "engine/lz_expand.h"
 #include "engine/marker.h"
+#include "tests/native/memory_source.h"
+#include "tests/support/scan_paths.h"
 #include "tests/support/test_support.h"
+#include "win/handles.h"
 
 namespace {
+
+// The company name as the version services give it: the block's size, the block, then the
+// CompanyName of each translation in turn, the last one winning even when it is empty.
+bool ServicesCompanyName(const std::wstring& path, std::wstring& name) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+  if (size == 0) return false;
+  std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
+  if (!block || !GetFileVersionInfoW(path.c_str(), handle, size, block.get())) return false;
+  struct LangCodePage {
+    WORD language, codePage;
+  }* table = nullptr;
+  UINT tableBytes = 0;
+  VerQueryValueW(block.get(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&table), &tableBytes);
+  name.clear();
+  for (UINT i = 0; table && i < tableBytes / sizeof *table; ++i) {
+    wchar_t query[50];
+    std::swprintf(query, 50, L"\\StringFileInfo\\%04x%04x\\CompanyName", table[i].language, table[i].codePage);
+    wchar_t* value = nullptr;
+    UINT chars = 0;
+    if (VerQueryValueW(block.get(), query, reinterpret_cast<void**>(&value), &chars) && value && chars > 0)
+      name.assign(value, wcsnlen(value, chars));
+    else
+      name.clear();
+  }
+  while (!name.empty() && std::iswspace(name.back())) name.pop_back();
+  return true;
+}
+
+bool Compressed(const std::wstring& path) {
+  win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  char head[4] = {};
+  DWORD read = 0;
+  return file && ReadFile(file.get(), head, sizeof head, &read, nullptr) && read == sizeof head &&
+         std::memcmp(head, "SZDD", sizeof head) == 0;
+}
+
+// What the system's LZ functions expand a file to; a file they don't take for compressed,
+// as it is.
+std::string Expanded(const std::wstring& path) {
+  OFSTRUCT unused{};
+  const INT lz = LZOpenFileW(const_cast<LPWSTR>(path.c_str()), &unused, OF_READ);
+  std::string bytes;
+  char chunk[4096];
+  for (INT got; lz >= 0 && (got = LZRead(lz, chunk, sizeof chunk)) > 0;) bytes.append(chunk, got);
+  if (lz >= 0) LZClose(lz);
+  return bytes;
+}
 
 std::vector<std::wstring> FilesBelow(const std::wstring& dir) {
   std::vector<std::wstring> files;
@@ -37,12 +95,16 @@ class LinkDir {
     CreateDirectoryW(path_.c_str(), nullptr);
   }
   ~LinkDir() { test::RemoveTree(path_); }
-  // The same bytes under a neutral name: a hard link, or a copy where a link can't be made.
-  // Names are never reused within the process: run in one process, the second test was
-  // answered from the file the first one had read under the same name.
+  // The same bytes under a neutral name: a hard link, or a copy where a link can't be made;
+  // a compressed file expanded. Names are never reused within the process: run in one
+  // process, the second test was answered from the file the first one had read under the
+  // same name.
   std::wstring Neutral(const std::wstring& path) {
     const std::wstring name = path_ + L"candidate" + std::to_wstring(next_++) + L".bin";
-    if (!CreateHardLinkW(name.c_str(), path.c_str(), nullptr)) CopyFileW(path.c_str(), name.c_str(), FALSE);
+    if (Compressed(path))
+      test::WriteBytes(name, Expanded(path));
+    else if (!CreateHardLinkW(name.c_str(), path.c_str(), nullptr))
+      CopyFileW(path.c_str(), name.c_str(), FALSE);
     return name;
   }
 
@@ -56,15 +118,15 @@ Tally ExpectSameReads(const std::vector<std::wstring>& files) {
   LinkDir links;
   for (const std::wstring& path : files) {
     std::wstring ours = L"sentinel", services = L"sentinel";
-    const bool oursOk = engine::GetFileCompanyName(path.c_str(), ours);
+    const bool oursOk = test::GetFileCompanyName(path, ours);
     const bool isFile = !(test::Attributes(path) & FILE_ATTRIBUTE_DIRECTORY);
     const std::wstring neutral = test::Exists(path) && isFile ? links.Neutral(path) : path;
-    const bool servicesOk = engine::GetFileCompanyNameFromVersionServices(neutral.c_str(), services);
+    const bool servicesOk = ServicesCompanyName(neutral, services);
     EXPECT_EQ(servicesOk, oursOk) << test::Utf8(path);
     EXPECT_EQ(services, ours) << test::Utf8(path);
     ++tally.files;
     tally.versioned += servicesOk;
-    tally.infected += engine::IsVirusFile(path.c_str());
+    tally.infected += test::IsVirusFile(path);
   }
   return tally;
 }
@@ -89,6 +151,9 @@ TEST(VersionReaderTest, SameReadsOnEveryFixtureAndOddFiles) {
   files.push_back(dir.Write(L"mz.exe", "MZ"));
   files.push_back(dir.Write(L"mzish.txt", "MZ but no image after it"));
   files.push_back(dir.Write(L"szdd.txt", "SZDD"));
+  files.push_back(dir.Write(L"huge.ex_", std::string("SZDD\x88\xF0\x27\x33"
+                                                     "A\0\xFF\xFF\xFF\xFF",
+                                                     14)));
   files.push_back(dir.Write(L"zm.exe", "ZM"));
   files.push_back(dir.MakeDir(L"folder.exe"));
   files.push_back(dir / L"missing.exe");
@@ -98,46 +163,26 @@ TEST(VersionReaderTest, SameReadsOnEveryFixtureAndOddFiles) {
   EXPECT_GE(tally.infected, 5u) << "the infected fixtures are still found";
 }
 
-// An LZ-compressed file ("SZDD", as made by compress.exe) made of literals only: the
-// version services expand such a file before they look for a version resource.
-std::string SzddCompress(const std::string& bytes) {
-  std::string out("SZDD\x88\xF0\x27\x33", 8);
-  out += 'A';   // compression mode
-  out += '\0';  // the missing last character of the name
-  const uint32_t size = static_cast<uint32_t>(bytes.size());
-  out.append(reinterpret_cast<const char*>(&size), 4);
-  for (size_t at = 0; at < bytes.size(); at += 8) {
-    out += '\xFF';  // eight literals follow
-    out += bytes.substr(at, 8);
-  }
-  return out;
-}
-
+// The compressed fixtures (tests/fixtures/szdd.py, with pairs reaching into the window's
+// initial spaces): the system's LZ functions and our expander expand each to its
+// original, and our reader reads each as that original.
 TEST(VersionReaderTest, CompressedExecutablesAreStillRead) {
-  test::TempDir dir;
-  const std::wstring infected =
-      dir.Write(L"setup.ex_", SzddCompress(test::ReadBytes(test::FixturePath(L"marker_exact"))));
-  const std::wstring clean = dir.Write(L"tool.ex_", SzddCompress(test::ReadBytes(test::FixturePath(L"clean_company"))));
-  // The encoding is right: the LZ expander gives the executable back.
-  OFSTRUCT unused{};
-  const INT lz = LZOpenFileW(const_cast<LPWSTR>(infected.c_str()), &unused, OF_READ);
-  ASSERT_GE(lz, 0);
-  const std::string original = test::ReadBytes(test::FixturePath(L"marker_exact"));
-  std::string expanded(original.size() + 16, '\0');
-  const INT got = LZRead(lz, &expanded[0], static_cast<INT>(expanded.size()));
-  LZClose(lz);
-  ASSERT_EQ(static_cast<INT>(original.size()), got);
-  EXPECT_TRUE(original == expanded.substr(0, original.size()));
-
-  std::wstring name;
-  if (!engine::GetFileCompanyNameFromVersionServices(infected.c_str(), name)) {
-    // Either way the reader leaves an "SZDD" file to the version services.
-    EXPECT_FALSE(engine::IsVirusFile(infected.c_str()));
-    GTEST_SKIP() << "these version services don't expand LZ-compressed files (Windows' do)";
+  for (const std::wstring original : {L"marker_exact", L"clean_company", L"ne_marker"}) {
+    const std::wstring compressed = test::FixturePath(L"lz_" + original), plain = test::FixturePath(original);
+    const std::string bytes = test::ReadBytes(compressed), expected = test::ReadBytes(plain);
+    EXPECT_TRUE(Expanded(compressed) == expected) << test::Utf8(compressed);
+    MemorySource file(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    engine::LzExpandedSource expander(file);
+    std::string ours(expected.size(), '\0');
+    EXPECT_TRUE(expander.Open() && expander.Size() == ours.size() && expander.Read(0, &ours[0], ours.size()) &&
+                ours == expected)
+        << test::Utf8(compressed);
+    std::wstring name, expectedName;
+    ASSERT_TRUE(test::GetFileCompanyName(plain, expectedName));
+    EXPECT_TRUE(test::GetFileCompanyName(compressed, name)) << test::Utf8(compressed);
+    EXPECT_EQ(expectedName, name);
+    EXPECT_EQ(test::IsVirusFile(plain), test::IsVirusFile(compressed));
   }
-  const Tally tally = ExpectSameReads({infected, clean});
-  EXPECT_EQ(2u, tally.versioned);
-  EXPECT_EQ(1u, tally.infected);
 }
 
 }  // namespace

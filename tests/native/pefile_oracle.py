@@ -18,7 +18,7 @@ import pefile
 
 RT_VERSION = 16
 LANGUAGE_ORDER = (0x0000, 0x0409, 0x0009)
-FOUND, ASK_SERVICES = 1, 2
+FOUND = 1
 
 
 def version_languages(pe):
@@ -69,8 +69,9 @@ def main():
     for start in range(0, len(paths), 200):
         out = subprocess.run([dump] + paths[start:start + 200], check=True, capture_output=True).stdout
         for line in out.decode().splitlines():
-            outcome, language, name, path = line.split("\t", 3)
-            ours[path] = (int(outcome), int(language, 16), bytes.fromhex(name).decode("utf-16-le", "replace"))
+            outcome, language, encoding, name, path = line.split("\t", 4)
+            name = bytes.fromhex(name).decode("utf-16-le" if encoding == "utf16" else "cp1252", "replace")
+            ours[path] = (int(outcome), int(language, 16), name)
 
     failures, versioned, several = [], 0, 0
     for path in paths:

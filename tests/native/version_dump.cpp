@@ -1,5 +1,6 @@
 // Prints what the version reader finds in each file named on the command line, one line a
-// file: outcome, language (hex), company name (UTF-16LE as hex), path. The pefile oracle
+// file: outcome, language (hex), the name's encoding ("utf16" or "ansi"), company name (as
+// hex: UTF-16LE, or the block's ANSI bytes), path. The pefile oracle
 // (tests/native/pefile_oracle.py) compares it with an independent parser.
 #include <cstdio>
 #include <fstream>
@@ -16,8 +17,10 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     MemorySource file(bytes.data(), bytes.size());
     const engine::VersionResourceRead read = engine::ReadVersionCompanyName(file, languages);
-    std::printf("%d\t%04x\t", static_cast<int>(read.outcome), read.language);
-    for (const char16_t c : read.companyName) std::printf("%02x%02x", c & 0xFF, c >> 8);
+    const engine::CompanyNameText& name = read.companyName;
+    std::printf("%d\t%04x\t%s\t", static_cast<int>(read.outcome), read.language, name.ansi ? "ansi" : "utf16");
+    for (const char16_t c : name.utf16) std::printf("%02x%02x", c & 0xFF, c >> 8);
+    for (const char c : name.bytes) std::printf("%02x", static_cast<uint8_t>(c));
     std::printf("\t%s\n", argv[i]);
   }
   return 0;

@@ -22,6 +22,7 @@ class Process {
   bool started() const { return static_cast<bool>(process_); }
   bool running() const;
   DWORD id() const { return id_; }
+  HANDLE handle() const { return process_.get(); }
   const std::wstring& exe() const { return exe_; }
 
   // True once the main module is loaded and its path can be read from outside, as the

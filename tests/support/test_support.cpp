@@ -74,7 +74,7 @@ DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_st
 void WalkTree(const std::wstring& dir, const std::function<void(const std::wstring&, bool)>& visit,
               bool lastListedFirst) {
   WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+  test::FindHandle listing(FindFirstFileW((dir + L"\\*").c_str(), &entry));
   if (!listing) return;
   std::vector<std::pair<std::wstring, bool>> subdirs;  // path, and whether to enter it
   do {
@@ -96,7 +96,7 @@ void WalkTree(const std::wstring& dir, const std::function<void(const std::wstri
 std::set<std::wstring> Names(const std::wstring& folder) {
   std::set<std::wstring> names;
   WIN32_FIND_DATAW entry;
-  win::FindHandle listing(FindFirstFileW((folder + L"*").c_str(), &entry));
+  test::FindHandle listing(FindFirstFileW((folder + L"*").c_str(), &entry));
   if (!listing) return names;
   do {
     const std::wstring name = entry.cFileName;
@@ -232,51 +232,6 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     }
   }
   return true;
-}
-
-ScanWindow::ScanWindow() {
-  window_ = CreateWindowExW(0, L"STATIC", L"scan test window", WS_POPUP, 0, 0, 400, 200, nullptr, nullptr,
-                            GetModuleHandleW(nullptr), nullptr);
-  const auto child = [this](const wchar_t* cls, int id, DWORD style) {
-    return CreateWindowExW(0, cls, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 300, 20, window_,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-  };
-  // Without ES_AUTOHSCROLL an edit control cuts a text that doesn't fit its width, and a
-  // cut path names a parent directory.
-  child(L"EDIT", 1014, ES_READONLY | ES_AUTOHSCROLL | WS_BORDER);
-  const HWND current = child(L"STATIC", 1016, SS_PATHELLIPSIS);
-  child(L"STATIC", 1017, 0);
-  SetWindowSubclass(current, CurrentFileProc, 1, reinterpret_cast<DWORD_PTR>(this));
-}
-
-ScanWindow::~ScanWindow() {
-  RemoveWindowSubclass(GetDlgItem(window_, 1016), CurrentFileProc, 1);
-  DestroyWindow(window_);
-}
-
-void ScanWindow::SetPath(const std::wstring& text) const {
-  SetDlgItemTextW(window_, 1014, text.c_str());
-  // A walk of anything but the intended directory could touch the fixtures.
-  if (Text(1014) != text) {
-    ADD_FAILURE() << "the path box did not take the path";
-    abort();
-  }
-}
-
-std::wstring ScanWindow::Text(int id) const {
-  wchar_t text[1024] = {};
-  GetDlgItemTextW(window_, id, text, 1024);
-  return text;
-}
-
-LRESULT CALLBACK ScanWindow::CurrentFileProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
-  if (msg == WM_SETTEXT && lp) {
-    auto* self = reinterpret_cast<ScanWindow*>(data);
-    const std::wstring text = reinterpret_cast<const wchar_t*>(lp);
-    self->currentFiles_.push_back(text);
-    if (self->onCurrentFile) self->onCurrentFile(text);
-  }
-  return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
 }  // namespace test

@@ -11,7 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include "win/handles.h"
+
 namespace test {
+
+// FindFirstFileW handles, closed with FindClose, for the tests' own listings.
+struct FindHandleTraits {
+  using pointer = HANDLE;
+  static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(pointer h) noexcept { ::FindClose(h); }
+};
+using FindHandle = win::UniqueHandle<FindHandleTraits>;
 
 // The program's window titles: tests find its windows by them.
 inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
@@ -82,28 +92,5 @@ RECT WorkArea();
 bool PumpUntilSignalled(HANDLE handle, DWORD timeoutMs);
 // Dispatches messages until the condition holds or the time is up.
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs);
-
-// A hidden top-level window with the three controls a scan worker talks to: the path
-// box (1014), the current-file line (1016) and the progress line (1017). Every text set
-// on the current-file line is recorded, in order; onCurrentFile runs on the window's
-// thread while the worker waits for the text to be taken.
-class ScanWindow {
- public:
-  ScanWindow();
-  ~ScanWindow();
-  ScanWindow(const ScanWindow&) = delete;
-  ScanWindow& operator=(const ScanWindow&) = delete;
-
-  HWND hwnd() const { return window_; }
-  void SetPath(const std::wstring& text) const;
-  std::wstring Text(int id) const;
-  const std::vector<std::wstring>& currentFiles() const { return currentFiles_; }
-  std::function<void(const std::wstring&)> onCurrentFile;
-
- private:
-  static LRESULT CALLBACK CurrentFileProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-  HWND window_ = nullptr;
-  std::vector<std::wstring> currentFiles_;
-};
 
 }  // namespace test

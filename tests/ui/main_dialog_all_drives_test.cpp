@@ -11,7 +11,8 @@
 namespace {
 
 TEST(MainDialogAllDrivesTest, DefaultTextScansTheFixedDrives) {
-  test::ResetScanState();
+  ui::gScanState.Reset();
+  test::WorkerHold hold;
   test::MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
   ASSERT_EQ(L"默认扫描所有磁盘", dialog.Text(IDC_PATH));
@@ -27,7 +28,7 @@ TEST(MainDialogAllDrivesTest, DefaultTextScansTheFixedDrives) {
   ASSERT_TRUE(dialog.WaitForIdleAfterRun());
   EXPECT_EQ(L"默认扫描所有磁盘", dialog.Text(IDC_PATH));
   EXPECT_EQ(2, dialog.CloseWithCloseBox());
-  EXPECT_EQ(0, ui::gScanState.workerRunning.load()) << "the dialog waited for the stopped worker";
+  EXPECT_TRUE(hold.Ended()) << "the dialog waited for the stopped worker";
 }
 
 }  // namespace

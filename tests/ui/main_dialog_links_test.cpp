@@ -32,7 +32,7 @@ HWND CaptureOf(const MainDialog& dialog) {
 
 class MainDialogLinksTest : public testing::Test {
  protected:
-  void SetUp() override { test::ResetScanState(); }
+  void SetUp() override { ui::gScanState.Reset(); }
   test::TempDir dir;
 };
 

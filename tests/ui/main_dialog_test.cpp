@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 
 #include <gtest/gtest.h>
 
@@ -27,71 +28,9 @@ using test::MainDialog;
 using test::TempDir;
 using test::Url;
 
-// Starts the dialog's workers as the program does and can hold the latest one, suspended at
-// its start or waiting inside a copy: "the worker is still busy with its file" or "the stop
-// came before the worker's first file" is then a fact of the test, not a race with the disk
-// or the clock.
-class WorkerHold {
- public:
-  enum Mode { kWhenAsked, kFromItsStart };
-  explicit WorkerHold(Mode mode = kWhenAsked) {
-    gMode = mode;
-    ui::SetWorkerStarter(&Start);
-  }
-  ~WorkerHold() {
-    Release();
-    ui::SetScanHooks(nullptr);
-    ui::SetWorkerStarter(nullptr);
-    if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
-  }
-  WorkerHold(const WorkerHold&) = delete;
-  WorkerHold& operator=(const WorkerHold&) = delete;
-
-  // Holds the worker between two chunks of the copy it writes back over an infected file,
-  // and waits until it is there: busy with the file in hand, and holding no lock.
-  bool HoldInTheCopy() {
-    ResetEvent(gRelease);
-    ResetEvent(gInCopy);
-    ui::SetScanHooks(&gHooks);
-    return test::PumpUntilSignalled(gInCopy, 30000);
-  }
-  void Release() {
-    SetEvent(gRelease);
-    if (const HANDLE worker = gHeld.exchange(nullptr)) ResumeThread(worker);
-  }
-  bool WaitForEnd() const {
-    const HANDLE worker = gWorker.load();
-    return worker && test::PumpUntilSignalled(worker, 20000);
-  }
-
- private:
-  // Called on the dialog's thread; the test's thread reads the handles.
-  static HANDLE Start(unsigned(__stdcall* procedure)(void*), void* argument) {
-    const unsigned flags = gMode == kFromItsStart ? CREATE_SUSPENDED : 0;
-    const HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, procedure, argument, flags, nullptr));
-    HANDLE copy = nullptr;
-    if (thread)
-      DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    if (const HANDLE previous = gWorker.exchange(copy)) CloseHandle(previous);
-    if (flags) gHeld = copy;
-    return thread;
-  }
-  static inline Mode gMode = kWhenAsked;
-  static inline std::atomic<HANDLE> gWorker{nullptr};
-  static inline std::atomic<HANDLE> gHeld{nullptr};
-  // For the whole process: a worker may still be copying after its test has ended.
-  static inline const HANDLE gInCopy = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  static inline const HANDLE gRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  static inline const engine::ScanHooks gHooks{nullptr, [](uint64_t) {
-                                                 SetEvent(gInCopy);
-                                                 WaitForSingleObject(gRelease, 60000);
-                                                 return true;
-                                               }};
-};
-
 class MainDialogTest : public testing::Test {
  protected:
-  void SetUp() override { test::ResetScanState(); }
+  void SetUp() override { ui::gScanState.Reset(); }
   void TearDown() override { ui::SetWorkerStarter(nullptr); }
   TempDir dir;
 };
@@ -245,7 +184,7 @@ TEST_F(MainDialogTest, StopAtOnceOffersTheStoppedSummary) {
 
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
-  WorkerHold hold(WorkerHold::kFromItsStart);  // the stop comes before the worker's first file
+  test::WorkerHold hold(test::WorkerHold::kFromItsStart);  // the stop comes before the worker's first file
   dialog.SetPath(root);
   dialog.Click(IDC_START_STOP);
   dialog.Click(IDC_START_STOP);  // taken as soon as the start has returned: "停止查杀"
@@ -484,6 +423,7 @@ TEST_F(MainDialogTest, EscapeEndsTheDialogWithTwo) {
 TEST_F(MainDialogTest, StopAfterTheWorkerEndedNeitherHangsNorOffersTwice) {
   const std::wstring root = dir.MakeDir(L"scan");
   dir.Write(L"scan\\a.txt", "a");
+  test::WorkerHold hold;
 
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
@@ -491,8 +431,7 @@ TEST_F(MainDialogTest, StopAfterTheWorkerEndedNeitherHangsNorOffersTwice) {
   dialog.Click(IDC_START_STOP);
   // The worker's end, whether or not the timer has taken its flag yet (on a busy machine a
   // tick may come before this thread looks).
-  ASSERT_TRUE(test::PumpUntil(
-      [] { return ui::gScanState.filesScanned.load() == 1 && ui::gScanState.workerRunning.load() == 0; }, 20000));
+  ASSERT_TRUE(test::PumpUntil([&] { return ui::gScanState.filesScanned.load() == 1 && hold.Ended(); }, 20000));
   PostMessageW(dialog.hwnd(), WM_COMMAND, IDC_START_STOP, 0);  // most likely before the next tick
 
   const HWND offer = dialog.WaitForOffer();
@@ -513,6 +452,7 @@ TEST_F(MainDialogTest, StopAfterTheWorkerEndedNeitherHangsNorOffersTwice) {
 TEST_F(MainDialogTest, FinishedFlagSetAfterTheStopRaisesNoSecondOffer) {
   const std::wstring root = dir.MakeDir(L"scan");
   for (int i = 0; i < 300; ++i) dir.Write(L"scan\\file" + std::to_wstring(i) + L".txt", "x");
+  test::WorkerHold hold;
 
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
@@ -522,7 +462,7 @@ TEST_F(MainDialogTest, FinishedFlagSetAfterTheStopRaisesNoSecondOffer) {
   const HWND offer = dialog.WaitForOffer();
   ASSERT_TRUE(offer);
   // What a worker that read the stop flag just before it was set does at its end.
-  ASSERT_TRUE(test::PumpUntil([] { return ui::gScanState.workerRunning.load() == 0; }, 20000));
+  ASSERT_TRUE(hold.WaitForEnd());
   ui::gScanState.scanFinished = 1;
   ASSERT_TRUE(dialog.thread().WaitForTicks(3));
   EXPECT_EQ(1, dialog.Offers());
@@ -592,7 +532,7 @@ TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
   const LongFileTree tree(dir, 64u << 20, 20);
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
-  WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
+  test::WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
   ASSERT_TRUE(hold.HoldInTheCopy());
@@ -603,16 +543,15 @@ TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
   EXPECT_EQ(L"已被用户终止，查出1个病毒，恢复0个文件", test::ItemText(offer, IDC_SUMMARY)) << "counts when it opened";
   ASSERT_TRUE(dialog.DeclineOffer(offer));
   ASSERT_TRUE(dialog.WaitForIdleAfterRun());
-  ASSERT_EQ(1, ui::gScanState.workerRunning.load()) << "the stopped worker is still restoring its file";
+  ASSERT_FALSE(hold.Ended()) << "the stopped worker is still in its copy";
 
   dialog.Click(IDC_START_STOP);  // a new run while the old worker finishes
-  const HWND button = GetDlgItem(dialog.hwnd(), IDC_START_STOP);
-  EXPECT_TRUE(test::PumpUntil([&] { return !IsWindowEnabled(button); }, 10000)) << "greyed while the start waits";
-  EXPECT_TRUE(test::Answers(dialog.hwnd())) << "the window dispatches while it waits";
+  // The start waits for it (the worker needs nothing of the window's thread any more).
+  EXPECT_TRUE(test::PumpUntil([&] { return !test::Answers(dialog.hwnd(), 300); }, 5000))
+      << "the start didn't wait for the old worker";
   hold.Release();
   offer = dialog.WaitForOffer(60000);
   ASSERT_TRUE(offer);
-  EXPECT_TRUE(IsWindowEnabled(button));
   EXPECT_TRUE(tree.Restored());
   // The new run began after the old worker had ended, which abandoned its copy at the stop:
   // the new run counted every file once (the copy too, listed before the restoration
@@ -623,6 +562,66 @@ TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
   ASSERT_TRUE(dialog.DeclineOffer(offer));
   ASSERT_TRUE(dialog.WaitForIdleAfterRun());
   EXPECT_EQ(2, dialog.Offers());
+  EXPECT_EQ(2, dialog.CloseWithCloseBox());
+}
+
+// Every text the dialog sets on its current-file line, recorded on the dialog's own thread.
+class CurrentFileTexts {
+ public:
+  explicit CurrentFileTexts(HWND dialog) : line_(GetDlgItem(dialog, IDC_CURRENT_FILE)) {
+    test::CallOnThreadOf(line_, [this] { SetWindowSubclass(line_, Proc, 1, reinterpret_cast<DWORD_PTR>(this)); });
+  }
+  ~CurrentFileTexts() {
+    if (IsWindow(line_)) test::CallOnThreadOf(line_, [this] { RemoveWindowSubclass(line_, Proc, 1); });
+  }
+  std::vector<std::wstring> Texts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+    if (message == WM_SETTEXT && lParam) {
+      auto* texts = reinterpret_cast<CurrentFileTexts*>(self);
+      std::lock_guard<std::mutex> lock(texts->mutex_);
+      texts->texts_.push_back(reinterpret_cast<const wchar_t*>(lParam));
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+  }
+  HWND line_;
+  mutable std::mutex mutex_;
+  std::vector<std::wstring> texts_;
+};
+
+// A long run shows its progress about 20 times a second, not once per file, and its texts
+// are exact when its offer opens.
+TEST_F(MainDialogTest, ALongRunShowsAboutTwentyStatesASecondAndEndsExact) {
+  const std::wstring root = dir.MakeDir(L"many");
+  constexpr int kFiles = 400;
+  for (int i = 0; i < kFiles; ++i) dir.Write(L"many\\f" + std::to_wstring(i) + L".txt", "x");
+  dir.CopyFixture(L"marker_exact", L"many\\prog.exe");
+  dir.Write(L"many\\prog.sql", "former");
+
+  MainDialog dialog;
+  ASSERT_TRUE(dialog.hwnd());
+  const CurrentFileTexts texts(dialog.hwnd());
+  dialog.SetPath(root);
+  const ULONGLONG start = GetTickCount64();
+  dialog.Click(IDC_START_STOP);
+  const HWND offer = dialog.WaitForOffer(120000);
+  ASSERT_TRUE(offer);
+  const ULONGLONG elapsed = GetTickCount64() - start;
+
+  const int handled = ui::gScanState.filesScanned.load();
+  EXPECT_GE(handled, kFiles + 1);
+  EXPECT_EQ(engine::FormatProgressLine(handled, 1, 1), dialog.Text(IDC_PROGRESS));
+  const std::vector<std::wstring> shown = texts.Texts();
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back(), dialog.Text(IDC_CURRENT_FILE));
+  EXPECT_EQ(0u, shown.back().rfind(root + L"\\", 0)) << "the walk's last file";
+  EXPECT_LE(shown.size(), engine::ProgressBoard::kBurst + static_cast<size_t>(elapsed / 50) + 2) << elapsed << " ms";
+  EXPECT_LT(shown.size(), static_cast<size_t>(handled)) << "not once per file";
+  ASSERT_TRUE(dialog.DeclineOffer(offer));
   EXPECT_EQ(2, dialog.CloseWithCloseBox());
 }
 
@@ -637,7 +636,7 @@ TEST_P(CloseDuringRunTest, AbandonsTheCopyInHand) {
   const LongFileTree tree(dir, 64u << 20, 20);
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
-  WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
+  test::WorkerHold hold;  // goes first: a failed test lets the worker and the dialog end
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
   ASSERT_TRUE(hold.HoldInTheCopy());
@@ -654,12 +653,11 @@ TEST_P(CloseDuringRunTest, AbandonsTheCopyInHand) {
       break;
   }
   ASSERT_TRUE(test::PumpUntil([] { return ui::gScanState.stopRequested.load() == 1; }, 10000));
-  EXPECT_EQ(1, ui::gScanState.workerRunning.load());
-  EXPECT_TRUE(test::Answers(dialog.hwnd())) << "the window dispatches while it waits";
+  EXPECT_FALSE(hold.Ended());
   EXPECT_FALSE(dialog.thread().ended());
   hold.Release();
   EXPECT_EQ(2, dialog.thread().WaitForEnd(60000));
-  EXPECT_EQ(0, ui::gScanState.workerRunning.load()) << "the worker ended before the dialog did";
+  EXPECT_TRUE(hold.Ended()) << "the worker ended before the dialog did";
   EXPECT_FALSE(ui::WorkerStillRunning());
   EXPECT_TRUE(tree.Untouched());
   // first.txt, the file in hand and the one after it at most: the walk stopped.
@@ -673,7 +671,7 @@ TEST_F(MainDialogTest, CloseWithAStuckWorkerEndsAfterAMoment) {
   const LongFileTree tree(dir, 64u << 20, 20);
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
-  WorkerHold hold;
+  test::WorkerHold hold;
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
   ASSERT_TRUE(hold.HoldInTheCopy());

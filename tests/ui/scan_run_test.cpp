@@ -1,8 +1,6 @@
+// The worker procedures: they walk the request they are given, publish every file to the
+// board the window reads, and say whether the run ran to its end.
 #include "ui/scan_run.h"
-
-#include <process.h>
-
-#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -12,221 +10,54 @@
 
 namespace {
 
-using test::TempDir;
-
 class ScanRunTest : public testing::Test {
  protected:
-  void SetUp() override { test::ResetScanState(); }
-  TempDir dir;
-  test::ScanWindow window;
-
-  void ScanDirectory(const std::wstring& root) {
-    window.SetPath(root);
-    ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, window.hwnd()));
+  void SetUp() override {
+    ui::gScanState.Reset();
+    ui::gProgressBoard.Reset();
   }
+  test::TempDir dir;
 };
 
-TEST_F(ScanRunTest, WalkOrderFilesFirstThenLastListedSubdirectoryFirst) {
-  const std::wstring root = dir.MakeDir(L"root");
-  dir.Write(L"root\\f1.txt", "1");
-  dir.Write(L"root\\f2.txt", "2");
-  dir.Write(L"root\\f3.txt", "3");
-  for (const wchar_t* sub : {L"root\\A", L"root\\A\\X", L"root\\A\\Y", L"root\\B", L"root\\C", L"root\\C\\Z"})
-    dir.MakeDir(sub);
-  for (const wchar_t* file : {L"root\\A\\a1", L"root\\A\\a2", L"root\\A\\X\\x1", L"root\\A\\Y\\y1", L"root\\B\\b1",
-                              L"root\\C\\c1", L"root\\C\\Z\\z1", L"root\\C\\Z\\z2"})
-    dir.Write(file, "x");
+TEST_F(ScanRunTest, RequestForThePathBox) {
+  EXPECT_TRUE(ui::RequestFor(ui::kAllDrivesText).allDrives);
+  const engine::ScanRequest chosen = ui::RequestFor(L"C:\\some folder");
+  EXPECT_FALSE(chosen.allDrives);
+  EXPECT_EQ(L"C:\\some folder", chosen.root);
+}
 
-  ScanDirectory(root);
-
-  // The documented order: a directory's files as its listing gives them, then its
-  // subdirectories' walks, the one listed last first.
-  std::vector<std::wstring> expected;
-  test::WalkTree(
-      root,
-      [&](const std::wstring& path, bool isDirectory) {
-        if (!isDirectory) expected.push_back(path);
-      },
-      true);
-  ASSERT_EQ(11u, expected.size());
-  EXPECT_EQ(expected, window.currentFiles());
-  EXPECT_EQ(11, ui::gScanState.filesScanned.load());
+TEST_F(ScanRunTest, ARunToItsEndIsFinishedAndEveryFileOfAShortOneIsPublished) {
+  const std::wstring root = dir.MakeDir(L"few");
+  for (int i = 0; i < 3; ++i) dir.Write(L"few\\f" + std::to_wstring(i) + L".txt", "x");
+  ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, engine::ScanRequest{false, root}));
   EXPECT_EQ(1, ui::gScanState.scanFinished.load());
-  EXPECT_EQ(0, ui::gScanState.workerRunning.load());
+  const std::vector<engine::ProgressSnapshot> published = ui::gProgressBoard.Take();
+  ASSERT_EQ(3u, published.size());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(i + 1, published[i].filesScanned);
 }
 
-// Planted by scripts/test.sh from the host: in T:\\links\\walk, "dirlink" is a symbolic link
-// to T:\\links\\walk-outside and "filelink.exe" one to the infected file there.
-TEST_F(ScanRunTest, LinksAreNeverFollowed) {
-  const std::wstring outside = L"T:\\links\\walk-outside\\";
-  ASSERT_TRUE(CopyFileW(test::FixturePath(L"marker_exact").c_str(), (outside + L"prog.exe").c_str(), FALSE));
-  ASSERT_TRUE(test::WriteBytes(outside + L"prog.sql", "somebody else's data"));
-  ScanDirectory(L"T:\\links\\walk");
-  EXPECT_EQ(1, ui::gScanState.filesScanned.load()) << "the file link is counted, the directory link not entered";
-  EXPECT_EQ(0, ui::gScanState.virusesFound.load()) << "what the file link leads to is not tested";
-  EXPECT_TRUE(test::ReadBytes(test::FixturePath(L"marker_exact")) == test::ReadBytes(outside + L"prog.exe"));
-  EXPECT_EQ("somebody else's data", test::ReadBytes(outside + L"prog.sql"));
-}
-
-// Planted by scripts/test.sh from the host: T:\\links\\fifo-walk\\x.exe is a FIFO whose writer
-// stays open, so a read of it would never end. It is counted and never read.
-TEST_F(ScanRunTest, AFifoIsCountedAndNeverRead) {
-  window.SetPath(L"T:\\links\\fifo-walk");
-  ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, window.hwnd(), 20000)) << "the walk waits on the FIFO";
-  EXPECT_EQ(1, ui::gScanState.filesScanned.load());
-  EXPECT_EQ(1, ui::gScanState.scanFinished.load());
-}
-
-// Windows cuts ordinary paths at MAX_PATH; the walk hands the system the "\\?\" form and
-// shows the ordinary one. (Wine doesn't enforce the limit, so here this passes either way.)
-TEST_F(ScanRunTest, FilesDeeperThanMaxPathAreScanned) {
-  std::wstring deep = dir.MakeDir(L"deep");
-  const std::wstring root = deep;
-  while (deep.size() < 300) {
-    deep += L"\\a-folder-with-a-long-name";
-    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
-  }
-  const std::wstring infected = deep + L"\\prog.exe";
-  ASSERT_TRUE(CopyFileW(test::FixturePath(L"marker_exact").c_str(), (L"\\\\?\\" + infected).c_str(), FALSE));
-  ASSERT_TRUE(test::WriteBytes(L"\\\\?\\" + deep + L"\\prog.sql", "former"));
-  ScanDirectory(root);
-  EXPECT_EQ(1, ui::gScanState.filesRestored.load());
-  EXPECT_EQ("former", test::ReadBytes(L"\\\\?\\" + infected));
-  const auto& shown = window.currentFiles();
-  EXPECT_NE(shown.end(), std::find(shown.begin(), shown.end(), infected)) << "shown in the ordinary form";
-}
-
-TEST_F(ScanRunTest, DotNamesAreWalkedAndRootSeparatorIsNotDoubled) {
-  const std::wstring root = dir.MakeDir(L"dots");
-  dir.Write(L"dots\\.profile", "x");
-  dir.MakeDir(L"dots\\.git");
-  dir.Write(L"dots\\.git\\config", "x");
-  const std::vector<std::wstring> expected = {root + L"\\.git\\config", root + L"\\.profile"};
-
-  for (const std::wstring& path : {root, root + L"\\"}) {
-    test::ScanWindow window;
-    window.SetPath(path);
-    ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, window.hwnd()));
-    std::vector<std::wstring> seen = window.currentFiles();
-    std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(expected, seen);
-  }
-}
-
-// "..." is an ordinary name on Windows (only a single trailing period is trimmed); it can
-// only be made through a \\?\ path.
-TEST_F(ScanRunTest, DirectoryNamedThreeDotsIsWalked) {
-  const std::wstring root = dir.MakeDir(L"dots");
-  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + root + L"\\...").c_str(), nullptr));
-  ASSERT_TRUE(test::WriteBytes(L"\\\\?\\" + root + L"\\...\\inner.txt", "x"));
-  const std::wstring outside = dir.Write(L"dots\\outside.txt", "x");
-  ScanDirectory(root);
-  EXPECT_EQ(1, ui::gScanState.scanFinished.load());
-  if (test::RunningUnderWine()) {
-    // Wine refuses the listing of "...\\*.*" (ERROR_INVALID_NAME): the walk skips it and ends.
-    EXPECT_EQ(std::vector<std::wstring>{outside}, window.currentFiles());
-    GTEST_SKIP() << "Wine cannot list a directory named \"...\" through a plain path";
-  }
-  std::vector<std::wstring> seen = window.currentFiles();
-  std::sort(seen.begin(), seen.end());
-  EXPECT_EQ((std::vector<std::wstring>{root + L"\\...\\inner.txt", outside}), seen);
-}
-
-TEST_F(ScanRunTest, MissingRootOrOnlyEmptyDirectoriesFinishWithZeroCountsAndTextsUntouched) {
-  dir.MakeDir(L"empty\\one\\two");
-  dir.MakeDir(L"empty\\three");
-  for (const std::wstring& root : {dir / L"no such dir", dir / L"empty"}) {
-    test::ResetScanState();
-    SetDlgItemTextW(window.hwnd(), 1017, L"previous run");
-    ScanDirectory(root);
-    EXPECT_EQ(1, ui::gScanState.scanFinished.load());
-    EXPECT_EQ(0, ui::gScanState.filesScanned.load());
-    EXPECT_EQ(L"previous run", window.Text(1017));
-    EXPECT_EQ(L"扫描完成，未发现病毒", ui::FormatFinalSummary(ui::gScanState));
-  }
-}
-
-TEST_F(ScanRunTest, ThreeFoundTwoRestored) {
-  const std::wstring root = dir.MakeDir(L"mixed");
-  dir.MakeDir(L"mixed\\deep\\er");
-  dir.CopyFixture(L"marker_exact", L"mixed\\one.exe");
-  dir.Write(L"mixed\\one.sql", "one");
-  dir.CopyFixture(L"marker_lower", L"mixed\\deep\\er\\two.dll");
-  dir.CopyFixture(L"marker_inside", L"mixed\\deep\\noext");  // no "." at all: not restored
-  dir.CopyFixture(L"clean_company", L"mixed\\deep\\clean.exe");
-  dir.Write(L"mixed\\deep\\clean.sql", "stays");
-  dir.Write(L"mixed\\readme.txt", "text");
-
-  ScanDirectory(root);
-
-  EXPECT_EQ(1, ui::gScanState.scanFinished.load());
-  EXPECT_EQ(L"扫描完成，查出3个病毒，恢复2个文件", ui::FormatFinalSummary(ui::gScanState));
-  // one.sql may or may not still be listed after one.exe was restored from it.
-  const size_t handled = window.currentFiles().size();
-  EXPECT_TRUE(handled == 6 || handled == 7) << handled;
-  EXPECT_EQ(L"已扫描" + std::to_wstring(handled) + L"个文件，查出3个病毒，恢复2个文件", window.Text(1017));
-  EXPECT_EQ("one", test::ReadBytes(dir / L"mixed\\one.exe"));
-  EXPECT_FALSE(test::Exists(dir / L"mixed\\deep\\er\\two.dll"));
-  EXPECT_TRUE(test::Exists(dir / L"mixed\\deep\\noext"));
-  EXPECT_EQ("stays", test::ReadBytes(dir / L"mixed\\deep\\clean.sql"));
-  EXPECT_EQ(window.currentFiles().back(), window.Text(1016));
-}
-
-TEST_F(ScanRunTest, StopTakesEffectAfterTheNextFile) {
-  const std::wstring root = dir.MakeDir(L"stop");
-  // Infected files without copies: a handled one is deleted and counted as restored.
-  for (int i = 0; i < 6; ++i) dir.CopyFixture(L"marker_exact", L"stop\\p" + std::to_wstring(i) + L".exe");
-  // The request arrives while the second file is in hand.
-  window.onCurrentFile = [this](const std::wstring&) {
-    if (window.currentFiles().size() == 2) ui::gScanState.stopRequested = 1;
-  };
-
-  ScanDirectory(root);
-
-  const auto& seen = window.currentFiles();
-  ASSERT_EQ(3u, seen.size()) << "the file in hand and the next one are handled, then the walk ends";
-  EXPECT_EQ(3, ui::gScanState.filesScanned.load());
-  EXPECT_EQ(3, ui::gScanState.filesRestored.load());
+TEST_F(ScanRunTest, AStoppedRunIsNotFinished) {
+  dir.Write(L"a.txt", "a");
+  dir.Write(L"b.txt", "b");
+  ui::gScanState.stopRequested = 1;
+  ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, engine::ScanRequest{false, dir.path()}));
+  EXPECT_EQ(1, ui::gScanState.filesScanned.load()) << "the file in hand is handled, then the walk ends";
   EXPECT_EQ(0, ui::gScanState.scanFinished.load());
-  EXPECT_EQ(0, ui::gScanState.workerRunning.load());
-  EXPECT_EQ(L"已被用户终止，查出3个病毒，恢复3个文件", ui::FormatFinalSummary(ui::gScanState));
-  for (const std::wstring& path : seen) EXPECT_FALSE(test::Exists(path));
-  int left = 0;
-  for (int i = 0; i < 6; ++i) left += test::Exists(dir / (L"stop\\p" + std::to_wstring(i) + L".exe"));
-  EXPECT_EQ(3, left) << "files after the next one are not touched";
 }
 
 // Nothing unwinds out of the worker's entry routine: a worker without memory ends its run
-// as a stop does, and the window makes the offer with the stopped summary.
-TEST_F(ScanRunTest, AWorkerWithoutMemoryEndsItsRunAsStopped) {
+// with what it has done, as a run that ends, never as one the user stopped.
+TEST_F(ScanRunTest, AWorkerWithoutMemoryEndsItsRunAsFinished) {
   dir.Write(L"a.txt", "a");
-  window.SetPath(dir.path());
+  auto* request = new engine::ScanRequest{false, dir.path()};
   unsigned result = 1;
   {
     test::NewThrows newThrows;
-    result = ui::ScanDirectoryThreadProc(window.hwnd());
+    result = ui::ScanDirectoryThreadProc(request);
   }
   EXPECT_EQ(0u, result);
   EXPECT_EQ(1, ui::gScanState.scanFinished.load());
-  EXPECT_EQ(0, ui::gScanState.workerRunning.load());
-  EXPECT_EQ(L"已被用户终止，未发现病毒", ui::FormatFinalSummary(ui::gScanState));
-}
-
-TEST(FinalSummaryTest, Texts) {
-  EXPECT_EQ(L"扫描完成，未发现病毒", ui::FormatFinalSummary(false, 0, 0));
-  EXPECT_EQ(L"已被用户终止，未发现病毒", ui::FormatFinalSummary(true, 0, 5));
-  EXPECT_EQ(L"扫描完成，查出1个病毒，恢复1个文件", ui::FormatFinalSummary(false, 1, 1));
-  EXPECT_EQ(L"已被用户终止，查出3个病毒，恢复2个文件", ui::FormatFinalSummary(true, 3, 2));
-}
-
-TEST(DriveRootsTest, ListTooLongForTheFirstBufferIsFetchedAgain) {
-  const std::vector<std::wstring> roots = ui::GetDriveRoots();
-  ASSERT_FALSE(roots.empty());
-  EXPECT_EQ(L"C:\\", roots.front());
-  for (const std::wstring& root : roots) EXPECT_EQ(3u, root.size());
-  // A first buffer that holds less than one root: every drive is still seen.
-  EXPECT_EQ(roots, ui::GetDriveRoots(2));
-  EXPECT_EQ(roots, ui::GetDriveRoots(static_cast<DWORD>(roots.size() * 4 - 1)));
+  EXPECT_EQ(L"扫描完成，未发现病毒", engine::FormatFinalSummary(ui::gScanState));
 }
 
 }  // namespace

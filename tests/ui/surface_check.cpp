@@ -35,9 +35,10 @@ void ExpectMainDialogSurface(HWND window, const Image& image, UINT dpi, HMODULE 
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
 
   const int logoId = dpi >= 192 ? IDB_LOGO_192 : dpi >= 144 ? IDB_LOGO_144 : dpi >= 120 ? IDB_LOGO_120 : IDB_LOGO;
-  const win::GdiObject<HBITMAP> logoBitmap(LoadBitmapW(artwork, MAKEINTRESOURCEW(logoId)));
+  const HBITMAP logoBitmap = LoadBitmapW(artwork, MAKEINTRESOURCEW(logoId));
   ASSERT_TRUE(logoBitmap);
-  const Image logo = ImageOfBitmap(logoBitmap.get());
+  const Image logo = ImageOfBitmap(logoBitmap);
+  DeleteObject(logoBitmap);
   const int iconSize = at(32);
   Image iconOnBand(iconSize, iconSize);
   iconOnBand.Fill(kBandColour);

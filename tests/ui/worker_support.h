@@ -1,29 +1,92 @@
-// Runs a scan worker the way the dialog does, on a thread of its own, while this thread
-// keeps dispatching the worker's progress texts.
+// Runs a scan worker the way the dialog does, on a thread of its own, and holds the
+// dialog's workers where a test needs them.
 #pragma once
 
 #include <windows.h>
 #include <process.h>
 
+#include <atomic>
+
 #include "tests/support/test_support.h"
+#include "ui/scan_control.h"
 #include "ui/scan_run.h"
 #include "win/handles.h"
 
 namespace test {
 
-inline void ResetScanState() {
-  ui::gScanState.stopRequested = 0;
-  ui::gScanState.filesScanned = 0;
-  ui::gScanState.virusesFound = 0;
-  ui::gScanState.filesRestored = 0;
-  ui::gScanState.workerRunning = 0;
-  ui::gScanState.scanFinished = 0;
-}
+// Starts the dialog's workers as the program does and can hold the latest one, suspended at
+// its start or waiting inside a copy: "the worker is still busy with its file" or "the stop
+// came before the worker's first file" is then a fact of the test, not a race with the disk
+// or the clock.
+class WorkerHold {
+ public:
+  enum Mode { kWhenAsked, kFromItsStart };
+  explicit WorkerHold(Mode mode = kWhenAsked) {
+    gMode = mode;
+    ui::SetWorkerStarter(&Start);
+  }
+  ~WorkerHold() {
+    Release();
+    ui::SetScanHooks(nullptr);
+    ui::SetWorkerStarter(nullptr);
+    if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
+  }
+  WorkerHold(const WorkerHold&) = delete;
+  WorkerHold& operator=(const WorkerHold&) = delete;
+
+  // Holds the worker between two chunks of the copy it writes back over an infected file,
+  // and waits until it is there: busy with the file in hand, and holding no lock.
+  bool HoldInTheCopy() {
+    ResetEvent(gRelease);
+    ResetEvent(gInCopy);
+    ui::SetScanHooks(&gHooks);
+    return PumpUntilSignalled(gInCopy, 30000);
+  }
+  void Release() {
+    SetEvent(gRelease);
+    if (const HANDLE worker = gHeld.exchange(nullptr)) ResumeThread(worker);
+  }
+  bool WaitForEnd() const {
+    const HANDLE worker = gWorker.load();
+    return worker && PumpUntilSignalled(worker, 20000);
+  }
+  // The latest worker was started and has ended.
+  bool Ended() const {
+    const HANDLE worker = gWorker.load();
+    return worker && WaitForSingleObject(worker, 0) == WAIT_OBJECT_0;
+  }
+
+ private:
+  // Called on the dialog's thread; the test's thread reads the handles.
+  static HANDLE Start(unsigned(__stdcall* procedure)(void*), void* argument) {
+    const unsigned flags = gMode == kFromItsStart ? CREATE_SUSPENDED : 0;
+    const HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, procedure, argument, flags, nullptr));
+    HANDLE copy = nullptr;
+    if (thread)
+      DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    if (const HANDLE previous = gWorker.exchange(copy)) CloseHandle(previous);
+    if (flags) gHeld = copy;
+    return thread;
+  }
+  static inline Mode gMode = kWhenAsked;
+  static inline std::atomic<HANDLE> gWorker{nullptr};
+  static inline std::atomic<HANDLE> gHeld{nullptr};
+  // For the whole process: a worker may still be copying after its test has ended.
+  static inline const HANDLE gInCopy = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  static inline const HANDLE gRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  static inline const engine::ScanHooks gHooks{nullptr, [](uint64_t) {
+                                                 SetEvent(gInCopy);
+                                                 WaitForSingleObject(gRelease, 60000);
+                                                 return true;
+                                               }};
+};
 
 // True when the worker ended within the time-out.
-inline bool RunWorker(unsigned(__stdcall* proc)(void*), HWND window, DWORD timeoutMs = 60000) {
-  win::KernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, proc, window, 0, nullptr)));
-  return thread && PumpUntilSignalled(thread.get(), timeoutMs);
+inline bool RunWorker(unsigned(__stdcall* proc)(void*), const engine::ScanRequest& request, DWORD timeoutMs = 60000) {
+  auto* owned = new engine::ScanRequest(request);
+  win::KernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, proc, owned, 0, nullptr)));
+  if (!thread) delete owned;
+  return thread && WaitForSingleObject(thread.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 }  // namespace test

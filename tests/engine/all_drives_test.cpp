@@ -1,10 +1,11 @@
-// The all-drives worker in the test prefix. Drive C: is the prefix's only fixed drive;
+// The all-drives walk in the test prefix. Drive C: is the prefix's only fixed drive;
 // the harness adds T: (network) and R: (removable), which must never be walked.
+#include "engine/walk.h"
+
 #include <gtest/gtest.h>
 
+#include "tests/support/scan_paths.h"
 #include "tests/support/test_support.h"
-#include "tests/ui/worker_support.h"
-#include "ui/scan_run.h"
 
 namespace {
 
@@ -41,29 +42,25 @@ TEST(AllDrivesTest, WalksFixedDrivesOnly) {
   onT.Write(L"prog.sql", "former");
   const std::string infected = test::ReadBytes(test::FixturePath(L"marker_exact"));
 
-  test::ResetScanState();
-  test::ScanWindow window;
-  window.SetPath(ui::kAllDrivesText);
-  ASSERT_TRUE(test::RunWorker(ui::ScanAllDrivesThreadProc, window.hwnd(), 120000));
+  engine::ScanState state;
+  test::ProgressRecorder shown;
+  EXPECT_TRUE(engine::Walk(engine::ScanRequest{}, engine::WalkContext{state, shown, nullptr})) << "ran to its end";
 
-  EXPECT_EQ(1, ui::gScanState.scanFinished.load());
-  EXPECT_EQ(1, ui::gScanState.virusesFound.load());
-  EXPECT_EQ(1, ui::gScanState.filesRestored.load());
-  EXPECT_GT(ui::gScanState.filesScanned.load(), 100) << "the whole of drive C: is walked";
+  EXPECT_EQ(1, state.virusesFound.load());
+  EXPECT_EQ(1, state.filesRestored.load());
+  EXPECT_GT(state.filesScanned.load(), 100) << "the whole of drive C: is walked";
   EXPECT_EQ("former", test::ReadBytes(onC / L"prog.exe"));
   EXPECT_EQ(infected, test::ReadBytes(onR / L"prog.exe")) << "removable drives are not walked";
   EXPECT_EQ(infected, test::ReadBytes(onT / L"prog.exe")) << "network drives are not walked";
-  for (const std::wstring& path : window.currentFiles()) ASSERT_TRUE(StartsWith(path, L"C:\\")) << "walked " << path.size();
+  for (const std::wstring& path : shown.Paths()) ASSERT_TRUE(StartsWith(path, L"C:\\")) << "walked " << path.size();
 }
 
 TEST(AllDrivesTest, StopEndsTheRunWithoutFinishing) {
-  test::ResetScanState();
-  test::ScanWindow window;
-  window.onCurrentFile = [](const std::wstring&) { ui::gScanState.stopRequested = 1; };
-  ASSERT_TRUE(test::RunWorker(ui::ScanAllDrivesThreadProc, window.hwnd()));
-  EXPECT_EQ(2u, window.currentFiles().size());
-  EXPECT_EQ(0, ui::gScanState.scanFinished.load());
-  EXPECT_EQ(0, ui::gScanState.workerRunning.load());
+  engine::ScanState state;
+  test::ProgressRecorder shown;
+  shown.onShow = [&](const engine::ProgressSnapshot&) { state.stopRequested = 1; };
+  EXPECT_FALSE(engine::Walk(engine::ScanRequest{}, engine::WalkContext{state, shown, nullptr}));
+  EXPECT_EQ(2u, shown.shown.size()) << "the file in hand and the next one";
 }
 
 }  // namespace

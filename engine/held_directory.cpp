@@ -492,6 +492,13 @@ bool HeldDirectory::Holds(HANDLE file, const std::wstring& name) const {
   return !actual.empty() && SameIgnoringCase(actual, finalPath_ + L"\\" + name);
 }
 
+bool HeldDirectory::DeleteAtClose(HANDLE file, const std::wstring& name) const {
+  if (!MarkForDeletion(file)) return false;
+  if (Holds(file, name)) return true;
+  MarkForDeletion(file, false);
+  return false;
+}
+
 bool HeldDirectory::MoveInto(HANDLE file, const std::wstring& name, bool replace) const {
   const Native& native = NativeCalls();
   if (!native.setInformation || name.empty()) return false;

@@ -142,6 +142,14 @@ class HeldDirectory {
   // volume can't say.
   bool FreeBytes(uint64_t& bytes) const;
 
+  // Marks an open file or directory of this one, `name` here, for deletion at its close,
+  // and takes that back when it no longer stands here. Under Wine the deletion is carried
+  // out by the path at the close: had this folder been swapped for a link meanwhile, it
+  // would take the entry of that name in the folder the link leads to. The check narrows
+  // that to the moment between it and the caller's close, which is to follow at once; on
+  // Windows the deletion follows the file.
+  bool DeleteAtClose(HANDLE file, const std::wstring& name) const;
+
   // Renames an open file, of this directory, to `name` in this directory. Replaces an
   // existing file only when asked to.
   bool MoveInto(HANDLE file, const std::wstring& name, bool replace) const;

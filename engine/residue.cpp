@@ -180,7 +180,7 @@ void RemoveTargetDirectory(const HeldDirectory& listed) {
     return;
   SetNormalAttributes(directory.handle());
   Sleep(kDeletePauseMs);
-  MarkForDeletion(directory.handle());
+  parent.DeleteAtClose(directory.handle(), name);
 }
 
 // Deletes the infected files of the target directory and then the directory itself, which
@@ -227,7 +227,7 @@ void DeleteFakeDriver() {
 bool MarkByHandle(const HeldDirectory& folder, const std::wstring& name, const FileId& id) {
   FileFacts facts;
   const win::FileHandle deleter = OpenPlainFile(folder, name, DELETE, facts);
-  return deleter && facts.id == id && MarkForDeletion(deleter.get());
+  return deleter && facts.id == id && folder.DeleteAtClose(deleter.get(), name);
 }
 
 // Whether the file `id` no longer stands at `name` in `folder`, or is about to go (one that

@@ -102,14 +102,16 @@ Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& n
     SetNormalAttributes(attributes.get());
   }
   if (pauseMs) Sleep(pauseMs);
+  // Ours is the last handle, so that the deletion happens at its close, right after the
+  // check that it still stands where it was listed.
+  tested.reset();
   win::FileHandle deleter = Reopen(directory, name, facts.id, DELETE);
-  if (!deleter || !MarkForDeletion(deleter.get())) {
+  if (!deleter || !directory.DeleteAtClose(deleter.get(), name)) {
     deleter.reset();
     PutBackAttributes(directory, name, facts);
     return Restoration::kLeft;
   }
   deleter.reset();
-  tested.reset();
   // Under Wine a deletion by handle is carried out by path at the last close, and not at all
   // when the path no longer leads to the file: ask the directory.
   const win::FileHandle still = directory.OpenFile(name, FILE_READ_ATTRIBUTES, kShareAll);
@@ -226,7 +228,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   }
   fresh.reset();
   SetNormalAttributes(copy.get());
-  MarkForDeletion(copy.get());
+  directory.DeleteAtClose(copy.get(), copyName);
   return Restoration::kRestored;
 }
 

@@ -75,12 +75,12 @@ LRESULT CMainDlg::OnInitDialog() {
   LoadArtwork(win::DpiForWindow(m_hWnd));
 
   // Each attached link gets SS_NOTIFY; one that fails stays a plain static text.
-  m_linkTopic.Attach(m_hWnd, IDC_LINK_TOPIC);
-  m_linkSite.Attach(m_hWnd, IDC_LINK_SITE);
-  m_linkCommunity.Attach(m_hWnd, IDC_LINK_COMMUNITY);
+  linkTopic_.Attach(m_hWnd, IDC_LINK_TOPIC);
+  linkSite_.Attach(m_hWnd, IDC_LINK_SITE);
+  linkCommunity_.Attach(m_hWnd, IDC_LINK_COMMUNITY);
   // These two stand in the bottom band; the topic link keeps the face colour.
-  m_linkSite.m_crBackground = controls::kBandColour;
-  m_linkCommunity.m_crBackground = controls::kBandColour;
+  linkSite_.m_crBackground = controls::kBandColour;
+  linkCommunity_.m_crBackground = controls::kBandColour;
 
   SetDlgItemText(IDC_PATH, kAllDrivesText);
   GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_HIDE);
@@ -91,7 +91,7 @@ LRESULT CMainDlg::OnInitDialog() {
 }
 
 void CMainDlg::OnTimer(UINT_PTR id) {
-  if (id == kFinishTimer) CheckScanFinished(m_run, *this);
+  if (id == kFinishTimer) CheckScanFinished(run_, *this);
   if (id == kProgressTimer) ShowScanProgress(*this);
 }
 
@@ -126,25 +126,25 @@ bool CMainDlg::OnCommand(int id) {
 // two that the releases of the double click open.
 bool CMainDlg::IsLinkControlsOwnNotification(LPARAM control) const {
   const HWND window = reinterpret_cast<HWND>(control);
-  return window && (window == m_linkTopic.hwnd() || window == m_linkSite.hwnd() || window == m_linkCommunity.hwnd());
+  return window && (window == linkTopic_.hwnd() || window == linkSite_.hwnd() || window == linkCommunity_.hwnd());
 }
 
 void CMainDlg::OnEndDialog(int result) {
-  if (m_run.closing) return;  // already ending, and waiting for the worker
-  m_run.closing = true;
+  if (run_.closing) return;  // already ending, and waiting for the worker
+  run_.closing = true;
   // A worker in the middle of a file is asked to stop, and gets a moment to finish it or
   // abandon its copy; one that doesn't end by then ends with the process (app/main.cpp).
-  StopAndWaitForWorker(m_run, kCloseGraceMs);
+  StopAndWaitForWorker(run_, kCloseGraceMs);
   EndDialog(result);
 }
 
 void CMainDlg::OnStartStop() {
   // While the dialog ends the button does nothing.
-  if (m_run.closing) return;
-  if (m_run.awaitingOffer)
-    RequestStop(m_run, *this);
+  if (run_.closing) return;
+  if (run_.awaitingOffer)
+    RequestStop(run_, *this);
   else
-    StartScan(m_run, *this);
+    StartScan(run_, *this);
 }
 
 void CMainDlg::OnBrowse() {
@@ -164,7 +164,7 @@ void CMainDlg::OnBrowse() {
 LRESULT CMainDlg::OnEraseBackground(HDC dc) {
   RECT client{};
   GetClientRect(&client);
-  return controls::PaintDialogSurface(dc, client, win::DpiForWindow(m_hWnd), m_hIconLarge, m_hLogo);
+  return controls::PaintDialogSurface(dc, client, win::DpiForWindow(m_hWnd), largeIcon_, logo_);
 }
 
 void CMainDlg::OnDpiChanged() {
@@ -187,10 +187,10 @@ void CMainDlg::LoadArtwork(UINT dpi) {
   const HICON smallIcon = icon(SM_CXSMICON, SM_CYSMICON);
   SetIcon(largeIcon, true);
   SetIcon(smallIcon, false);
-  if (m_hIconLarge) DestroyIcon(m_hIconLarge);
-  if (m_hIconSmall) DestroyIcon(m_hIconSmall);
-  m_hIconLarge = largeIcon;
-  m_hIconSmall = smallIcon;
+  if (largeIcon_) DestroyIcon(largeIcon_);
+  if (smallIcon_) DestroyIcon(smallIcon_);
+  largeIcon_ = largeIcon;
+  smallIcon_ = smallIcon;
 
   int logo = IDB_LOGO;
   switch (controls::LogoDpiFor(dpi)) {
@@ -204,8 +204,8 @@ void CMainDlg::LoadArtwork(UINT dpi) {
       logo = IDB_LOGO_192;
       break;
   }
-  if (m_hLogo) DeleteObject(m_hLogo);
-  m_hLogo = LoadBitmapW(instance, MAKEINTRESOURCEW(logo));
+  if (logo_) DeleteObject(logo_);
+  logo_ = LoadBitmapW(instance, MAKEINTRESOURCEW(logo));
 }
 
 // As the signed-in user, through the desktop's shell: the browser must not inherit this

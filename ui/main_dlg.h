@@ -53,14 +53,14 @@ class CMainDlg : public win::CDialogImpl<CMainDlg>, public RunView {
   void LoadArtwork(UINT dpi);
   static void OpenPage(const std::wstring& url);
 
-  HICON m_hIconLarge = nullptr;
-  HICON m_hIconSmall = nullptr;
+  HICON largeIcon_ = nullptr;
+  HICON smallIcon_ = nullptr;
   // The link labels on 1009 (above the bottom band), 1011 and 1012 (in it).
-  controls::CSimpleLink m_linkTopic;
-  controls::CSimpleLink m_linkSite;
-  controls::CSimpleLink m_linkCommunity;
-  HBITMAP m_hLogo = nullptr;
-  RunControl m_run;
+  controls::CSimpleLink linkTopic_;
+  controls::CSimpleLink linkSite_;
+  controls::CSimpleLink linkCommunity_;
+  HBITMAP logo_ = nullptr;
+  RunControl run_;
 };
 
 }  // namespace ui

@@ -19,6 +19,9 @@ struct ScanRequest {
   bool allDrives = true;
   // The chosen directory, as the path box held it; unused for all drives.
   std::wstring root;
+  // How many threads inspect the files: 0 chooses for each drive (InspectorCount), 1 keeps
+  // everything on the walking thread, more hand the files to a pool of that size.
+  int inspectors = 0;
 };
 
 // Places where a test can step in: after a file's verdict, before anything is done to it;

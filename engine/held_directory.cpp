@@ -327,6 +327,18 @@ bool HeldDirectory::OpenEveryStep(const std::wstring& path) {
   return true;
 }
 
+bool HeldDirectory::ShareOf(const HeldDirectory& other) {
+  HANDLE duplicate = nullptr;
+  if (!other.handle_ || other.finalPath_.empty() ||
+      !DuplicateHandle(GetCurrentProcess(), other.handle_.get(), GetCurrentProcess(), &duplicate, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return false;
+  handle_.reset(duplicate);
+  finalPath_ = other.finalPath_;
+  facts_ = other.facts_;
+  return true;
+}
+
 bool HeldDirectory::Adopt(HANDLE raw) {
   handle_.reset(raw);
   // Its attributes and its index, without its volume's serial number: that costs Wine about

@@ -92,6 +92,9 @@ class HeldDirectory {
   // relative to the one before: false when any folder on the way is a link, a junction or
   // a mount point, so that nothing reached through it can pass for what the path names.
   bool OpenEveryStep(const std::wstring& path);
+  // Holds the directory that `other` holds, through a handle and a final path of its own:
+  // for the threads that inspect its files while the walker goes on below it.
+  bool ShareOf(const HeldDirectory& other);
 
   HANDLE handle() const { return handle_.get(); }
   // True when this directory is the one that `entry` of its parent's listing named, by

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -192,8 +193,12 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // It is marked the moment after it is made: a FILE_DELETE_ON_CLOSE given at its creation
   // could not be taken back before the rename (Windows can only since 10 version 1709, with
   // FileDispositionInformationEx, which Wine doesn't implement).
+  // The listing of this directory may still be read: it is told of the new file's name
+  // before there is one, and of the name it takes before it takes it.
+  const std::wstring freshName = TemporaryName();
+  if (context.madeHere && !context.madeHere->Add(freshName)) return Restoration::kLeft;
   win::FileHandle fresh =
-      directory.OpenFile(TemporaryName(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | FILE_WRITE_ATTRIBUTES, 0,
+      directory.OpenFile(freshName, GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | FILE_WRITE_ATTRIBUTES, 0,
                          nullptr, /*create=*/true);
   if (!fresh) return Restoration::kLeft;
   const auto discard = [&] {
@@ -220,6 +225,11 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
     }
   }
   tested.reset();
+  if (context.madeHere && !context.madeHere->Add(name)) {
+    discard();
+    PutBackAttributes(directory, name, facts);
+    return Restoration::kLeft;
+  }
   // Kept from here on: only a file that is not to be deleted can take the other's name.
   if (!MarkForDeletion(fresh.get(), false) || !directory.MoveInto(fresh.get(), name, /*replace=*/true)) {
     discard();
@@ -245,10 +255,9 @@ bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
 }
 
 bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,
-              const WalkContext& context, Restoration* outcome) {
+              const WalkContext& context) {
   ScanState& state = context.state;
   const bool goOn = state.stopRequested.load() == 0;
-  if (outcome) *outcome = Restoration::kLeft;
 
   ProgressSnapshot snapshot;
   snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
@@ -264,9 +273,10 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
         directory.Holds(file.get(), entry.name)) {
       state.virusesFound.fetch_add(1);
       if (context.hooks && context.hooks->afterVerdict) context.hooks->afterVerdict(entry.name);
-      const Restoration restoration = RestoreVirusFile(directory, entry.name, std::move(file), facts, context);
-      if (restoration != Restoration::kLeft) state.filesRestored.fetch_add(1);
-      if (outcome) *outcome = restoration;
+      std::unique_lock<std::mutex> oneAtATime;
+      if (context.oneRestoreAtATime) oneAtATime = std::unique_lock<std::mutex>(*context.oneRestoreAtATime);
+      if (RestoreVirusFile(directory, entry.name, std::move(file), facts, context) != Restoration::kLeft)
+        state.filesRestored.fetch_add(1);
     }
   }
   snapshot.virusesFound = state.virusesFound.load();

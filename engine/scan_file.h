@@ -48,9 +48,8 @@ bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
 // path. Returns false when the walk is to stop: stopRequested was set when it began.
 // The file is handled in full either way, but for a long copy, which a stop abandons. An
 // entry that is a link is counted and nothing more; so is what isn't a disk file, or is
-// held under an opportunistic lock being broken. `outcome` receives what became of an
-// infected file (kLeft for any other).
+// held under an opportunistic lock being broken.
 bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const std::wstring& displayPath,
-              const WalkContext& context, Restoration* outcome = nullptr);
+              const WalkContext& context);
 
 }  // namespace engine

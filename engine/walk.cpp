@@ -1,11 +1,13 @@
 #include "engine/walk.h"
 
+#include <winioctl.h>
+
 #include <new>
 #include <set>
 
 #include "engine/entry_rules.h"
 #include "engine/held_directory.h"
-#include "engine/scan_file.h"
+#include "engine/inspectors.h"
 
 namespace engine {
 
@@ -19,14 +21,11 @@ struct Level {
   size_t displayLength = 0;  // of the shown path of its files, up to its trailing backslash
 };
 
-// Lists the directory of `level`: its files go to ScanFile as the listing meets them, its
-// subdirectories are noted for later. False when a stop ended it.
-bool ScanListing(Level& level, const std::wstring& prefix, const WalkContext& context) {
-  // The names of the files restored here during this listing. On FAT and exFAT the entry of
-  // a file renamed into a directory can come up again later in the same listing; a
-  // restored file is met once.
-  std::set<std::wstring> restored;
+// Lists the directory of `level`: its files go to the inspectors as the listing meets them,
+// its subdirectories are noted for later. False when a stop ended it.
+bool ScanListing(Level& level, const std::wstring& prefix, Inspectors& inspectors) {
   bool stopped = false;
+  inspectors.BeginDirectory(level.directory);
   level.directory.List([&](const DirectoryEntry& entry) {
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       // Junctions, directory links and mount points are never entered, nor is a folder
@@ -34,18 +33,16 @@ bool ScanListing(Level& level, const std::wstring& prefix, const WalkContext& co
       if (ClassifyEntry(entry.attributes, entry.reparseTag) == EntryKind::kWalk) level.subdirectories.push_back(entry);
       return true;
     }
-    if (!restored.empty() && restored.count(entry.name) != 0) return true;
-    Restoration outcome = Restoration::kLeft;
-    stopped = !ScanFile(level.directory, entry, prefix + entry.name, context, &outcome);
-    if (outcome == Restoration::kRestored) restored.insert(entry.name);
+    if (inspectors.MadeHere(entry.name)) return true;
+    stopped = !inspectors.Hand(entry, prefix + entry.name);
     return !stopped;
   });
+  inspectors.EndDirectory();
   return !stopped;
 }
 
-}  // namespace
-
-bool WalkDirectoryTree(const std::wstring& root, const WalkContext& context) {
+// The walk below `root`, its files handed to `inspectors`. False when a stop ended it.
+bool WalkWith(const std::wstring& root, Inspectors& inspectors) {
   // The shown path of the directory at the bottom of the way, with its trailing backslash:
   // the root as given and the names below it.
   std::wstring prefix = root;
@@ -60,7 +57,7 @@ bool WalkDirectoryTree(const std::wstring& root, const WalkContext& context) {
     if (entered) {
       entered = false;
       try {
-        if (!ScanListing(levels.back(), prefix, context)) return false;
+        if (!ScanListing(levels.back(), prefix, inspectors)) return false;
       } catch (const std::bad_alloc&) {
         // Out of memory in this listing: the rest of it is left, as a directory that can't
         // be listed is, and the walk goes on with what it holds.
@@ -103,11 +100,66 @@ bool WalkDirectoryTree(const std::wstring& root, const WalkContext& context) {
   return true;
 }
 
+// The threads for a walk below `root`: as the request says, or by its drive.
+int ThreadsFor(const ScanRequest& request, const std::wstring& root) {
+  if (request.inspectors > 0) return request.inspectors;
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  return InspectorCount(system.dwNumberOfProcessors, SeekPenaltyOf(root));
+}
+
+}  // namespace
+
+bool WalkDirectoryTree(const std::wstring& root, const WalkContext& context, int threads) {
+  Inspectors inspectors(context, threads);
+  return WalkWith(root, inspectors) && inspectors.Finish();
+}
+
+int InspectorCount(unsigned cores, SeekPenalty penalty) {
+  if (penalty == SeekPenalty::kHas) return 1;
+  if (cores < 1) cores = 1;
+  return cores >= 4 ? 8 : static_cast<int>(cores * 2);
+}
+
+SeekPenalty SeekPenaltyOf(const std::wstring& path) {
+  // The volume that holds the path, by its own name where it has one ("\\?\Volume{...}"),
+  // which also serves one mounted in a folder; by its drive letter otherwise.
+  wchar_t mountPoint[MAX_PATH + 1] = {};
+  if (!GetVolumePathNameW(LongPath(path).c_str(), mountPoint, MAX_PATH)) return SeekPenalty::kUnknown;
+  std::wstring device;
+  wchar_t volume[64] = {};
+  if (GetVolumeNameForVolumeMountPointW(mountPoint, volume, 64)) {
+    device = volume;
+  } else {
+    std::wstring letter = mountPoint;
+    if (letter.compare(0, 4, L"\\\\?\\") == 0) letter.erase(0, 4);
+    if (letter.size() < 2 || letter[1] != L':') return SeekPenalty::kUnknown;
+    device = L"\\\\.\\" + letter.substr(0, 2);
+  }
+  while (!device.empty() && device.back() == L'\\') device.pop_back();
+  // No access asked for: the device's properties are open to anyone, and nothing is read.
+  const win::FileHandle drive(CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+  if (!drive) return SeekPenalty::kUnknown;
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceSeekPenaltyProperty;
+  query.QueryType = PropertyStandardQuery;
+  DEVICE_SEEK_PENALTY_DESCRIPTOR answer{};
+  DWORD returned = 0;
+  if (!DeviceIoControl(drive.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &answer, sizeof answer,
+                       &returned, nullptr) ||
+      returned < sizeof answer)
+    return SeekPenalty::kUnknown;
+  return answer.IncursSeekPenalty ? SeekPenalty::kHas : SeekPenalty::kNone;
+}
+
 bool Walk(const ScanRequest& request, const WalkContext& context) {
-  if (!request.allDrives) return WalkDirectoryTree(request.root, context);
+  if (!request.allDrives) return WalkDirectoryTree(request.root, context, ThreadsFor(request, request.root));
   for (const std::wstring& root : GetDriveRoots()) {
     // Removable, network, optical and RAM drives, and roots of unknown type, are never walked.
-    if (GetDriveTypeW(root.c_str()) == DRIVE_FIXED && !WalkDirectoryTree(root, context)) return false;
+    if (GetDriveTypeW(root.c_str()) == DRIVE_FIXED &&
+        !WalkDirectoryTree(root, context, ThreadsFor(request, root)))
+      return false;
     if (context.state.stopRequested.load() != 0) return false;
   }
   return true;

@@ -60,7 +60,9 @@ TEST(AllDrivesTest, StopEndsTheRunWithoutFinishing) {
   test::ProgressRecorder shown;
   shown.onShow = [&](const engine::ProgressSnapshot&) { state.stopRequested = 1; };
   EXPECT_FALSE(engine::Walk(engine::ScanRequest{}, engine::WalkContext{state, shown, nullptr}));
-  EXPECT_EQ(2u, shown.shown.size()) << "the file in hand and the next one";
+  // The files the inspectors had begun when the first one was shown, at most one each.
+  EXPECT_GE(shown.shown.size(), 1u);
+  EXPECT_LE(shown.shown.size(), 8u) << "the walk ended at the stop";
 }
 
 }  // namespace

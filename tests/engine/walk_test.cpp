@@ -2,6 +2,8 @@
 #include "engine/walk.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -19,10 +21,41 @@ class WalkTest : public testing::Test {
   test::ProgressRecorder shown;
 
   // True when the walk ran to its end.
-  bool ScanDirectory(const std::wstring& root) {
-    return engine::WalkDirectoryTree(root, engine::WalkContext{state, shown, nullptr});
+  bool ScanDirectory(const std::wstring& root, int inspectors = 1) {
+    return engine::WalkDirectoryTree(root, engine::WalkContext{state, shown, nullptr}, inspectors);
   }
 };
+
+// Every entry below root by its path there, with a file's bytes.
+std::map<std::wstring, std::string> Contents(const std::wstring& root) {
+  std::map<std::wstring, std::string> contents;
+  test::WalkTree(root, [&](const std::wstring& path, bool isDirectory) {
+    contents[path.substr(root.size())] = isDirectory ? "<directory>" : test::ReadBytes(path);
+  });
+  return contents;
+}
+
+// Forty folders of every kind of file the scan meets: infected ones with a good copy, with
+// none, with a copy that is a folder or a hard link to somebody else's file; a clean
+// program with a ".sql" beside it, an infected file with no extension, plain documents.
+void PlantMixedTree(const TempDir& dir, const std::wstring& root) {
+  const std::wstring outside = dir.Write(root + L"-outside.doc", "somebody else's data");
+  for (int d = 0; d < 40; ++d) {
+    const std::wstring folder = dir.MakeDir(root + L"\\f" + std::to_wstring(d % 8) + L"\\d" + std::to_wstring(d))
+                                    .substr(dir.path().size()) + L"\\";
+    for (int f = 0; f < 12; ++f) dir.Write(folder + L"doc" + std::to_wstring(f) + L".txt", "text");
+    dir.CopyFixture(L"marker_exact", folder + L"restored.exe");
+    dir.Write(folder + L"restored.sql", "former " + std::to_string(d));
+    dir.CopyFixture(L"marker_lower", folder + L"deleted.dll");
+    dir.CopyFixture(L"marker_inside", folder + L"noext");
+    dir.CopyFixture(L"clean_company", folder + L"clean.exe");
+    dir.Write(folder + L"clean.sql", "stays");
+    dir.CopyFixture(L"marker_exact", folder + L"foldercopy.exe");
+    dir.MakeDir(folder + L"foldercopy.sql");
+    dir.CopyFixture(L"marker_exact", folder + L"linkedcopy.exe");
+    CreateHardLinkW((dir / (folder + L"linkedcopy.sql")).c_str(), outside.c_str(), nullptr);
+  }
+}
 
 TEST_F(WalkTest, WalkOrderFilesFirstThenLastListedSubdirectoryFirst) {
   const std::wstring root = dir.MakeDir(L"root");
@@ -180,6 +213,87 @@ TEST_F(WalkTest, StopTakesEffectAfterTheNextFile) {
   int left = 0;
   for (int i = 0; i < 6; ++i) left += test::Exists(dir / (L"stop\\p" + std::to_wstring(i) + L".exe"));
   EXPECT_EQ(3, left) << "files after the next one are not touched";
+}
+
+// Files inspected on several threads end as they do on one: every file, every count, every
+// text; the links and the FIFO planted by scripts/test.sh are counted and left alone.
+TEST_F(WalkTest, APoolEndsEveryFileAsOneThreadDoes) {
+  struct Run {
+    std::map<std::wstring, std::string> contents;
+    std::set<std::wstring> shown;
+    int32_t scanned, found, restored;
+    std::wstring lastLine;
+  };
+  // The planted FIFO's bytes are never read: a read would wait for ever.
+  const auto run = [&](const std::wstring& root, int inspectors, bool readContents = true) {
+    state.Reset();
+    shown.shown.clear();
+    EXPECT_TRUE(ScanDirectory(root, inspectors)) << "ran to its end";
+    Run r{readContents ? Contents(root) : std::map<std::wstring, std::string>{}, {}, state.filesScanned, state.virusesFound, state.filesRestored, shown.LastLine()};
+    for (const std::wstring& path : shown.Paths()) r.shown.insert(path.substr(root.size()));
+    EXPECT_EQ(shown.Paths().size(), r.shown.size()) << "no file is shown twice";
+    return r;
+  };
+  PlantMixedTree(dir, L"one");
+  PlantMixedTree(dir, L"four");
+  const Run one = run(dir / L"one", 1), four = run(dir / L"four", 4);
+  EXPECT_EQ(40 * 21, one.scanned);
+  EXPECT_EQ(40 * 5, one.found);
+  EXPECT_TRUE(one.contents == four.contents);
+  EXPECT_EQ(one.shown, four.shown);
+  EXPECT_EQ(one.scanned, four.scanned);
+  EXPECT_EQ(one.found, four.found);
+  EXPECT_EQ(one.restored, four.restored);
+  EXPECT_EQ(one.lastLine, four.lastLine) << "the last file shown carries the final counts";
+  EXPECT_EQ("former 7", one.contents.at(L"\\f7\\d7\\restored.exe"));
+  EXPECT_EQ(0u, one.contents.count(L"\\f7\\d7\\deleted.dll"));
+  EXPECT_EQ("somebody else's data", one.contents.at(L"\\f7\\d7\\linkedcopy.sql"));
+
+  for (const wchar_t* planted : {L"T:\\links\\walk", L"T:\\links\\fifo-walk"}) {
+    SCOPED_TRACE(planted);
+    const Run single = run(planted, 1, false), pool = run(planted, 4, false);
+    EXPECT_EQ(1, pool.scanned);
+    EXPECT_EQ(single.shown, pool.shown);
+    EXPECT_EQ(0, pool.found);
+  }
+}
+
+// A stop ends a pool's walk at once: what was begun is done in full, what was still
+// queued isn't begun, and nothing is counted that wasn't handled.
+TEST_F(WalkTest, APoolStoppedHandlesWhatItCountsAndNothingElse) {
+  const std::wstring root = dir.MakeDir(L"stop");
+  for (int d = 0; d < 6; ++d) dir.MakeDir(L"stop\\d" + std::to_wstring(d));
+  for (int i = 0; i < 600; ++i)
+    dir.CopyFixture(L"marker_exact", L"stop\\d" + std::to_wstring(i % 6) + L"\\p" + std::to_wstring(i) + L".exe");
+  shown.onShow = [this](const engine::ProgressSnapshot&) {
+    if (shown.shown.size() == 20) state.stopRequested = 1;
+  };
+
+  EXPECT_FALSE(ScanDirectory(root, 4)) << "stopped";
+
+  const size_t handled = shown.Paths().size();
+  EXPECT_LT(handled, 600u / 2) << "the queue was dropped";
+  EXPECT_EQ(static_cast<int32_t>(handled), state.filesScanned.load());
+  EXPECT_EQ(state.filesScanned.load(), state.filesRestored.load()) << "every file begun was deleted in full";
+  for (const std::wstring& path : shown.Paths()) EXPECT_FALSE(test::Exists(path));
+  size_t left = 0;
+  test::WalkTree(root, [&](const std::wstring&, bool isDirectory) { left += !isDirectory; });
+  EXPECT_EQ(600u - handled, left) << "nothing else was touched";
+}
+
+TEST(InspectorCountTest, TwiceTheCoresAtMostEightOneOnASpinningDisk) {
+  using engine::SeekPenalty;
+  const struct {
+    unsigned cores;
+    SeekPenalty penalty;
+    int threads;
+  } rows[] = {
+      {0, SeekPenalty::kNone, 2},    {1, SeekPenalty::kNone, 2},    {2, SeekPenalty::kNone, 4},
+      {3, SeekPenalty::kUnknown, 6}, {4, SeekPenalty::kNone, 8},    {64, SeekPenalty::kUnknown, 8},
+      {2, SeekPenalty::kHas, 1},     {16, SeekPenalty::kHas, 1},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(row.threads, engine::InspectorCount(row.cores, row.penalty)) << row.cores << " cores";
 }
 
 TEST(DriveRootsTest, ListTooLongForTheFirstBufferIsFetchedAgain) {

@@ -13,7 +13,8 @@
 
 namespace test {
 
-// Keeps every snapshot a walk shows, in order; `onShow` runs after each, on the walk's thread.
+// Keeps every snapshot a walk shows, in order; `onShow` runs after each, on the thread that
+// showed it (one at a time).
 struct ProgressRecorder : engine::ProgressSink {
   void Show(const engine::ProgressSnapshot& snapshot) override;
   std::vector<std::wstring> Paths() const;

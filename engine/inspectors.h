@@ -1,0 +1,87 @@
+// The threads that inspect the files a walk lists. One walker lists, as ever: held
+// directory handles, no link followed; the files go through a bounded queue to a small
+// pool, whose threads open, test and act on each relative to its held directory, as the
+// walker would. A directory is held until its last file is done.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/held_directory.h"
+#include "engine/walk.h"
+
+namespace engine {
+
+class Inspectors {
+ public:
+  // Files waiting in the queue at most: enough to keep the threads busy while the walker
+  // opens the next directory, few enough that a stop drops little and memory stays small.
+  static constexpr size_t kQueued = 256;
+
+  // `threads` of 1 or less, or a system that gives no thread at all: every file is handled
+  // on the caller's thread as it is handed over.
+  Inspectors(const WalkContext& context, int threads);
+  ~Inspectors();
+  Inspectors(const Inspectors&) = delete;
+  Inspectors& operator=(const Inspectors&) = delete;
+
+  // The walker, before the files of a directory it lists, and after them.
+  void BeginDirectory(const HeldDirectory& directory);
+  void EndDirectory();
+  // True when `name` was made in the directory begun last by one of our restorations.
+  bool MadeHere(const std::wstring& name) const;
+  // Hands over one file of the directory begun last; waits while the queue is full. False
+  // when the walk is to stop.
+  bool Hand(const DirectoryEntry& entry, std::wstring displayPath);
+  // Waits until every file handed over is done. False when a stop ended the walk, or
+  // left a file that was handed over unhandled.
+  bool Finish();
+
+ private:
+  // A directory as its files share it: in a pool a handle and final path of its own, which
+  // the walker's descent doesn't touch; on one thread the walker's.
+  struct Listed {
+    const HeldDirectory* directory = nullptr;
+    HeldDirectory own;
+    NameLog made;
+  };
+  struct Task {
+    std::shared_ptr<Listed> listed;
+    DirectoryEntry entry;
+    std::wstring displayPath;
+  };
+  // Shows each file with the counts as they stand when it is shown, one thread at a time:
+  // so the line never goes back, and the last file shown carries the final counts.
+  class InOrder : public ProgressSink {
+   public:
+    InOrder(ScanState& state, ProgressSink& target) : state_(state), target_(target) {}
+    void Show(const ProgressSnapshot& snapshot) override;
+
+   private:
+    std::mutex mutex_;
+    ScanState& state_;
+    ProgressSink& target_;
+  };
+
+  bool Inspect(Task& task);
+  void Run();
+
+  const WalkContext context_;
+  InOrder inOrder_;
+  std::mutex oneRestoreAtATime_;
+  std::shared_ptr<Listed> current_;
+
+  std::mutex mutex_;  // guards the queue and closing_
+  std::condition_variable notEmpty_, notFull_;
+  std::deque<Task> queue_;
+  bool closing_ = false;
+  std::atomic<bool> stopped_{false};
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace engine

@@ -34,17 +34,8 @@ bool NameLog::Has(const std::wstring& name) const {
   return names_.count(name) != 0;
 }
 
-void Inspectors::InOrder::Show(const ProgressSnapshot& snapshot) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ProgressSnapshot now = snapshot;
-  now.filesScanned = state_.filesScanned.load();
-  now.virusesFound = state_.virusesFound.load();
-  now.filesRestored = state_.filesRestored.load();
-  target_.Show(now);
-}
-
 Inspectors::Inspectors(const WalkContext& context, int threads)
-    : context_(context), inOrder_(context.state, context.progress) {
+    : context_(context) {
   try {
     for (int i = 0; i < threads && threads > 1; ++i) threads_.emplace_back(&Inspectors::Run, this);
   } catch (const std::system_error&) {
@@ -90,7 +81,8 @@ bool Inspectors::Hand(const DirectoryEntry& entry, std::wstring displayPath) {
 bool Inspectors::Inspect(Task& task) {
   // A stop leaves what is still queued as it is: not begun, not counted.
   if (context_.state.stopRequested.load() != 0) return false;
-  const WalkContext here{context_.state, inOrder_, context_.hooks, &task.listed->made, &oneRestoreAtATime_};
+  const WalkContext here{context_.state,      context_.progress,  context_.hooks,
+                         &task.listed->made, &oneRestoreAtATime_, &oneShowAtATime_};
   try {
     return ScanFile(*task.listed->directory, task.entry, task.displayPath, here);
   } catch (const std::bad_alloc&) {

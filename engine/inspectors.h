@@ -55,25 +55,12 @@ class Inspectors {
     DirectoryEntry entry;
     std::wstring displayPath;
   };
-  // Shows each file with the counts as they stand when it is shown, one thread at a time:
-  // so the line never goes back, and the last file shown carries the final counts.
-  class InOrder : public ProgressSink {
-   public:
-    InOrder(ScanState& state, ProgressSink& target) : state_(state), target_(target) {}
-    void Show(const ProgressSnapshot& snapshot) override;
-
-   private:
-    std::mutex mutex_;
-    ScanState& state_;
-    ProgressSink& target_;
-  };
-
   bool Inspect(Task& task);
   void Run();
 
   const WalkContext context_;
-  InOrder inOrder_;
   std::mutex oneRestoreAtATime_;
+  std::mutex oneShowAtATime_;
   std::shared_ptr<Listed> current_;
 
   std::mutex mutex_;  // guards the queue and closing_

@@ -259,8 +259,6 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
   ScanState& state = context.state;
   const bool goOn = state.stopRequested.load() == 0;
 
-  ProgressSnapshot snapshot;
-  snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
   // A link is counted and nothing more: what it leads to is not this file. So is a file
   // whose data isn't on this machine, and what can't be opened without waiting or isn't a
   // disk file (OpenFileData says which).
@@ -279,9 +277,14 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
         state.filesRestored.fetch_add(1);
     }
   }
+  ProgressSnapshot snapshot;
+  snapshot.path = displayPath;
+  // Counted once it is handled, with the counts as they stand then.
+  std::unique_lock<std::mutex> inOrder;
+  if (context.oneShowAtATime) inOrder = std::unique_lock<std::mutex>(*context.oneShowAtATime);
+  snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
   snapshot.virusesFound = state.virusesFound.load();
   snapshot.filesRestored = state.filesRestored.load();
-  snapshot.path = displayPath;
   context.progress.Show(snapshot);
   return goOn;
 }

@@ -63,6 +63,9 @@ struct WalkContext {
   // once could each find room on the volume for a copy that together don't fit, and the
   // two names of one infected file would each hold the file the other is replacing.
   std::mutex* oneRestoreAtATime = nullptr;
+  // Set when several threads inspect: a file is counted and shown under it, so that each
+  // shown count is one more than the last, and the last file shown carries the final counts.
+  std::mutex* oneShowAtATime = nullptr;
 };
 
 // Walks what the request names. True when it ran to its end, false when a stop request

@@ -196,10 +196,11 @@ TEST_F(MainDialogTest, StopAtOnceOffersTheStoppedSummary) {
   ASSERT_TRUE(dialog.WaitForIdleAfterRun());
   EXPECT_EQ(root, dialog.Text(IDC_PATH));
 
-  // The worker ends by itself after its next file, and raises no second offer.
+  // The worker ends by itself, and raises no second offer: its inspectors begin no file
+  // after a stop (on one thread, the walker would finish the file in hand).
   hold.Release();
   ASSERT_TRUE(hold.WaitForEnd());
-  EXPECT_EQ(1, ui::gScanState.filesScanned.load());
+  EXPECT_LE(ui::gScanState.filesScanned.load(), 1);
   ASSERT_TRUE(dialog.thread().WaitForTicks(3));
   EXPECT_EQ(1, dialog.Offers());
   EXPECT_TRUE(dialog.IsIdleAfterRun());
@@ -660,8 +661,9 @@ TEST_P(CloseDuringRunTest, AbandonsTheCopyInHand) {
   EXPECT_TRUE(hold.Ended()) << "the worker ended before the dialog did";
   EXPECT_FALSE(ui::WorkerStillRunning());
   EXPECT_TRUE(tree.Untouched());
-  // first.txt, the file in hand and the one after it at most: the walk stopped.
-  EXPECT_LE(ui::gScanState.filesScanned.load(), 4);
+  // The other inspectors may have gone through the later files during the copy; the file
+  // in hand, abandoned, is counted once.
+  EXPECT_LE(ui::gScanState.filesScanned.load(), tree.files);
   EXPECT_EQ(0, dialog.Offers());
 }
 

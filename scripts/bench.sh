@@ -24,7 +24,8 @@
 #                    files are planted again, then sync, drop_caches=3, and a trivial start
 #                    of the same program under the wineserver that is kept up for the run,
 #                    so that only the tree is cold. The kinds are interleaved, their order
-#                    turned by one each round; each figure is printed, then min/median/max
+#                    turned by one each round; each figure is printed with what the disk
+#                    did meanwhile (reads, MiB read, writes), then min/median/max
 # --cold-rounds N    cold rounds (default 3)
 # --cold-kinds LIST  what is measured cold (default walk,floor,single,pool and
 #                    threads=N for each N of --threads); a kind may be repeated
@@ -131,8 +132,19 @@ if [ "${MFK_BENCH_INNER:-}" = 1 ]; then
     echo 3 >/proc/sys/vm/drop_caches
     if [ "$cold_metadata" = 1 ]; then find "$dir" -printf '%s\n' >/dev/null; fi
     if [ "$cold_wine" = 0 ]; then bench --only none >/dev/null; fi
-    bench --only "$kind" --root "$root" --existing | grep '^result '
+    local before after line
+    before=$(disk_io)
+    line=$(bench --only "$kind" --root "$root" --existing | grep '^result ')
+    after=$(disk_io)
+    # shellcheck disable=SC2086
+    echo "$line $(io_delta $before $after)"
   }
+
+  # What the disk under the trees did: reads completed, sectors read, writes completed
+  # (/sys/block/DEV/stat). The process's own start is in it too, small once Wine is warm.
+  disk_stat="/sys/class/block/$(basename "$(df --output=source "$MFK_BUILD" | tail -n 1)")/stat"
+  disk_io() { if [ -r "$disk_stat" ]; then awk '{ print $1, $3, $5 }' "$disk_stat"; else echo 0 0 0; fi; }
+  io_delta() { echo $(($4 - $1)) $(($5 - $2)) $(($6 - $3)); }
 
   # cold_series <tree>: the interleaved rounds and their spread.
   cold_series() {
@@ -147,10 +159,11 @@ if [ "${MFK_BENCH_INNER:-}" = 1 ]; then
       for ((j = 0; j < k; j++)); do
         kind="${kinds[$(((j + r) % k))]}"
         line=$(cold_one "$tree" "$kind") || { echo "cold $kind failed" >&2; return 1; }
-        # result KIND FILES SECONDS FILES_PER_SECOND INFECTED
-        read -r _ _ files seconds rate infected <<<"$line"
-        printf 'round %d  %-10s %8.0f files/s  (%.3f s, %d files, %d infected)\n' \
-          $((r + 1)) "$kind" "$rate" "$seconds" "$files" "$infected"
+        # result KIND FILES SECONDS FILES_PER_SECOND INFECTED, then the disk's reads,
+        # sectors read and writes
+        read -r _ _ files seconds rate infected reads sectors writes <<<"$line"
+        printf 'round %d  %-10s %8.0f files/s  (%.3f s, %d files, %d infected; disk: %d reads, %.1f MiB, %d writes)\n' \
+          $((r + 1)) "$kind" "$rate" "$seconds" "$files" "$infected" "$reads" "$(awk -v s="$sectors" 'BEGIN { print s / 2048 }')" "$writes"
         rates[$kind]+=" $rate"
         round[$kind]="$rate"
       done

@@ -1,19 +1,34 @@
-// Scan throughput on a synthetic tree: how close the real worker comes to the cost of
-// merely looking at every file.
+// Scan throughput: how close the real worker comes to the cost of merely looking at every
+// file, on a warm cache and on a cold one.
 //
-//   scan_bench.exe [--files N] [--dirs N] [--root PATH] [--rounds N] [--existing]
+//   scan_bench.exe [--files N] [--dirs N] [--root PATH] [--rounds N] [--program PATH]
+//                  [--threads N,N,...] [--existing] [--only KIND]
 //
 // With --existing the tree under --root is taken as it is (scripts/bench.sh --real makes
-// one of hard-linked copies of the prefix's Windows folder). Otherwise it builds the tree (default 20,000 files in
-// 1,000 directories under T:\benchtree, about 2% of them executables with version resources, a few infected with ".sql"
-// copies), then times, on a warm cache:
-//   walk     FindFirstFileW/FindNextFileW over the tree, nothing else
-//   floor    the walk plus open, read 64 bytes, close for every file
-//   version  the walk plus GetFileVersionInfoSizeW for every file
-//   worker   the real scan worker, its progress going to the board a window would read
-//   program  the whole program (--program PATH, by default MarrowFinchKiller.exe beside this
-//            one): started, the tree's directory put in its path box, start pressed, timed
-//            from the press until the offer dialog appears
+// one of copies of the prefix's Windows folder). Otherwise it builds the tree (default
+// 20,000 files in 1,000 directories under T:\benchtree, about 2% of them executables with
+// version resources, a few infected with ".sql" copies), then times, on a warm cache, the
+// best of --rounds rounds of:
+//   walk       FindFirstFileW/FindNextFileW over the tree, nothing else
+//   floor      the walk plus open, read 64 bytes, close for every file: the least a tool on
+//              one thread that must look at every file can do
+//   version    the walk plus GetFileVersionInfoSizeW for every file
+//   single     the real scan worker inspecting every file on its walking thread
+//              (ScanRequest::inspectors = 1), its progress going to the board a window reads
+//   pool       the real scan worker with the program's own choice per drive (inspectors = 0)
+//   threads=N  the real scan worker with N inspectors, for each N of --threads
+//   program    the whole program (--program PATH, by default MarrowFinchKiller.exe beside
+//              this one): started, the tree's directory put in its path box, start pressed,
+//              timed from the press until the offer dialog appears
+// The infected files are put back before each round of a worker or the program, which
+// restore them.
+//
+// --only KIND does one thing and nothing else, so that a script can empty the system's
+// caches between processes and time a cold tree: KIND is one of the measurements above,
+// timed once without warming anything and printed as one line
+//   result KIND FILES SECONDS FILES_PER_SECOND INFECTED
+// or build (make the tree and plant its infected files), reinfect (plant them again) or
+// none (start and end: brings Wine and this program's own image into memory).
 #include <windows.h>
 #include <process.h>
 
@@ -37,6 +52,9 @@ struct Options {
   std::wstring root = L"T:\\benchtree";
   std::wstring program;
   bool existing = false;
+  // Pool sizes to measure besides the single thread and the program's own choice.
+  std::vector<int> threads;
+  std::wstring only;
 };
 
 std::wstring DirPath(const Options& o, int d) {
@@ -108,6 +126,27 @@ int Walk(const std::wstring& root, PerFile perFile) {
   return count;
 }
 
+int WalkOnly(const std::wstring& root) {
+  return Walk(root, [](const std::wstring&) {});
+}
+
+int FloorWalk(const std::wstring& root) {
+  return Walk(root, [](const std::wstring& path) {
+    win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    char head[64];
+    DWORD read = 0;
+    if (file) ReadFile(file.get(), head, sizeof head, &read, nullptr);
+  });
+}
+
+int VersionWalk(const std::wstring& root) {
+  return Walk(root, [](const std::wstring& path) {
+    DWORD handle = 0;
+    GetFileVersionInfoSizeW(path.c_str(), &handle);
+  });
+}
+
 double Seconds(const std::function<void()>& body) {
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
@@ -129,10 +168,11 @@ double Best(int rounds, const std::function<void()>& prepare, const std::functio
 }
 
 // Runs the directory worker over the tree, as a start does, and waits for its end.
-void RunWorker(const std::wstring& root) {
+// inspectors goes into the request as the program's would carry it (engine/walk.h).
+void RunWorker(const std::wstring& root, int inspectors) {
   ui::gScanState.Reset();
   ui::gProgressBoard.Reset();
-  auto* request = new engine::ScanRequest{false, root};
+  auto* request = new engine::ScanRequest{false, root, inspectors};
   win::KernelHandle thread(
       reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ui::ScanDirectoryThreadProc, request, 0, nullptr)));
   if (thread) WaitForSingleObject(thread.get(), INFINITE);
@@ -159,17 +199,105 @@ double TimeProgram(const Options& o, std::wstring& summary) {
   return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+std::string Utf8(const std::wstring& text) {
+  std::string utf8(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)),
+                   0);
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+  utf8.resize(utf8.empty() ? 0 : utf8.size() - 1);
+  return utf8;
+}
+
+// A worker kind's inspector count: single 1, pool 0 (the program's choice), threads=N N;
+// -1 for anything else.
+int InspectorsOf(const std::wstring& kind) {
+  if (kind == L"single") return 1;
+  if (kind == L"pool") return 0;
+  if (kind.rfind(L"threads=", 0) == 0) {
+    const int n = _wtoi(kind.c_str() + 8);
+    return n >= 1 ? n : -1;
+  }
+  return -1;
+}
+
+// --only: one measurement, timed once, with nothing warmed first: the caller decides what
+// is in the caches. The tree is taken as it is; the caller plants the infected files
+// (--only reinfect) before it empties the caches, so that the planting's writes aren't
+// what is measured.
+int RunOnly(const Options& o) {
+  if (o.only == L"none") return 0;
+  if (o.only == L"build") {
+    if (!BuildTree(o) || !Reinfect(o)) {
+      std::fprintf(stderr, "could not build the tree (error %lu)\n", GetLastError());
+      return 1;
+    }
+    return 0;
+  }
+  if (o.only == L"reinfect") {
+    if (!Reinfect(o)) {
+      std::fprintf(stderr, "could not plant the infected files (error %lu)\n", GetLastError());
+      return 1;
+    }
+    return 0;
+  }
+  int files = 0, infected = 0;
+  double seconds = 0;
+  const int inspectors = InspectorsOf(o.only);
+  if (o.only == L"walk") {
+    seconds = Seconds([&] { files = WalkOnly(o.root); });
+  } else if (o.only == L"floor") {
+    seconds = Seconds([&] { files = FloorWalk(o.root); });
+  } else if (o.only == L"version") {
+    seconds = Seconds([&] { files = VersionWalk(o.root); });
+  } else if (inspectors >= 0) {
+    seconds = Seconds([&] { RunWorker(o.root, inspectors); });
+    files = ui::gScanState.filesScanned;
+    infected = ui::gScanState.virusesFound;
+  } else if (o.only == L"program") {
+    std::wstring summary;
+    seconds = TimeProgram(o, summary);
+    if (seconds < 0) {
+      std::fprintf(stderr, "the program run failed\n");
+      return 1;
+    }
+    // The program's own count isn't ours to read; the walk after it costs nothing timed.
+    files = WalkOnly(o.root);
+  } else {
+    std::fprintf(stderr, "unknown measurement: %ls\n", o.only.c_str());
+    return 2;
+  }
+  std::printf("result %ls %d %.4f %.1f %d\n", o.only.c_str(), files, seconds, files / seconds, infected);
+  return 0;
+}
+
+bool ParseThreads(const wchar_t* list, std::vector<int>& out) {
+  out.clear();
+  const wchar_t* p = list;
+  while (*p) {
+    wchar_t* end = nullptr;
+    const long n = std::wcstol(p, &end, 10);
+    if (end == p || n < 1 || n > 256) return false;
+    out.push_back(static_cast<int>(n));
+    p = end;
+    if (*p == L',') ++p;
+  }
+  return !out.empty();
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   Options o;
+  bool usable = true;
   for (int i = 1; i < argc; ++i) {
     const std::wstring flag = argv[i];
     if (flag == L"--existing") {
       o.existing = true;
       continue;
     }
-    if (i + 1 >= argc) break;
+    if (i + 1 >= argc) {
+      usable = false;
+      break;
+    }
     const wchar_t* value = argv[++i];
     if (flag == L"--files")
       o.files = _wtoi(value);
@@ -181,12 +309,22 @@ int wmain(int argc, wchar_t** argv) {
       o.root = value;
     else if (flag == L"--program")
       o.program = value;
+    else if (flag == L"--threads")
+      usable = usable && ParseThreads(value, o.threads);
+    else if (flag == L"--only")
+      o.only = value;
+    else
+      usable = false;
   }
   if (o.program.empty()) o.program = test::ExeDir() + L"MarrowFinchKiller.exe";
-  if (o.files < 1 || o.dirs < 1 || o.rounds < 1) {
-    std::fprintf(stderr, "usage: scan_bench [--files N] [--dirs N] [--root PATH] [--rounds N] [--program PATH]\n");
+  if (!usable || o.files < 1 || o.dirs < 1 || o.rounds < 1) {
+    std::fprintf(stderr,
+                 "usage: scan_bench [--files N] [--dirs N] [--root PATH] [--rounds N] [--program PATH]\n"
+                 "                  [--threads N,N,...] [--existing] [--only KIND]\n"
+                 "KIND: walk floor version single pool threads=N program | build reinfect none\n");
     return 2;
   }
+  if (!o.only.empty()) return RunOnly(o);
 
   if (o.existing) {
     std::printf("the tree under %ls as it is\n", o.root.c_str());
@@ -203,31 +341,28 @@ int wmain(int argc, wchar_t** argv) {
 
   int walked = 0;
   const auto nothing = [] {};
-  Walk(o.root, [](const std::wstring&) {});  // warm the cache
-  const double walk = Best(o.rounds, nothing, [&] { walked = Walk(o.root, [](const std::wstring&) {}); });
-  const double floor = Best(o.rounds, nothing, [&] {
-    Walk(o.root, [](const std::wstring& path) {
-      win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
-      char head[64];
-      DWORD read = 0;
-      if (file) ReadFile(file.get(), head, sizeof head, &read, nullptr);
-    });
-  });
-  const double version = Best(o.rounds, nothing, [&] {
-    Walk(o.root, [](const std::wstring& path) {
-      DWORD handle = 0;
-      GetFileVersionInfoSizeW(path.c_str(), &handle);
-    });
-  });
-  int scanned = 0, found = 0;
-  const double worker = Best(
-      o.rounds, [&] { reinfect(); },
-      [&] {
-        RunWorker(o.root);
-        scanned = ui::gScanState.filesScanned;
-        found = ui::gScanState.virusesFound;
-      });
+  WalkOnly(o.root);  // warm the cache
+  const double walk = Best(o.rounds, nothing, [&] { walked = WalkOnly(o.root); });
+  const double floor = Best(o.rounds, nothing, [&] { FloorWalk(o.root); });
+  const double version = Best(o.rounds, nothing, [&] { VersionWalk(o.root); });
+
+  struct WorkerKind {
+    std::string name;
+    int inspectors;
+    double seconds = 0;
+    int scanned = 0, found = 0;
+  };
+  std::vector<WorkerKind> workers{{"single", 1}, {"pool", 0}};
+  for (int n : o.threads) workers.push_back({"threads=" + std::to_string(n), n});
+  for (WorkerKind& w : workers) {
+    w.seconds = Best(
+        o.rounds, [&] { reinfect(); },
+        [&] {
+          RunWorker(o.root, w.inspectors);
+          w.scanned = ui::gScanState.filesScanned;
+          w.found = ui::gScanState.virusesFound;
+        });
+  }
 
   std::wstring summary;
   double program = 1e30;
@@ -242,18 +377,18 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   const auto rate = [&](double s) { return walked / s; };
-  std::printf("files walked: %d (worker: %d scanned, %d infected)\n", walked, scanned, found);
-  std::printf("%-8s %10.0f files/s  (%.3f s)\n", "walk", rate(walk), walk);
-  std::printf("%-8s %10.0f files/s  (%.3f s)\n", "floor", rate(floor), floor);
-  std::printf("%-8s %10.0f files/s  (%.3f s)\n", "version", rate(version), version);
-  std::printf("%-8s %10.0f files/s  (%.3f s)\n", "worker", rate(worker), worker);
-  std::string utf8(
-      static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, summary.c_str(), -1, nullptr, 0, nullptr, nullptr)), 0);
-  WideCharToMultiByte(CP_UTF8, 0, summary.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
-  std::printf("%-8s %10.0f files/s  (%.3f s, offer says: %s)\n", "program", rate(program), program, utf8.c_str());
-  std::printf("worker/walk    %.3f\n", walk / worker);
-  std::printf("worker/floor   %.3f\n", floor / worker);
-  std::printf("worker/version %.3f\n", version / worker);
-  std::printf("program/floor  %.3f\n", floor / program);
+  std::printf("files walked: %d\n", walked);
+  std::printf("%-10s %10.0f files/s  (%.3f s)\n", "walk", rate(walk), walk);
+  std::printf("%-10s %10.0f files/s  (%.3f s)\n", "floor", rate(floor), floor);
+  std::printf("%-10s %10.0f files/s  (%.3f s)\n", "version", rate(version), version);
+  for (const WorkerKind& w : workers)
+    std::printf("%-10s %10.0f files/s  (%.3f s; worker, inspectors = %d: %d scanned, %d infected)\n", w.name.c_str(),
+                rate(w.seconds), w.seconds, w.inspectors, w.scanned, w.found);
+  std::printf("%-10s %10.0f files/s  (%.3f s, offer says: %s)\n", "program", rate(program), program,
+              Utf8(summary).c_str());
+  std::printf("tool/floor:");
+  for (const WorkerKind& w : workers) std::printf("  %s %.3f", w.name.c_str(), floor / w.seconds);
+  std::printf("  program %.3f\n", floor / program);
+  std::printf("single/walk %.3f  single/version %.3f\n", walk / workers[0].seconds, version / workers[0].seconds);
   return 0;
 }

@@ -40,6 +40,7 @@
 
 #include "tests/e2e/program.h"
 #include "tests/support/test_support.h"
+#include "engine/walk.h"
 #include "ui/scan_run.h"
 #include "win/handles.h"
 
@@ -378,6 +379,17 @@ int wmain(int argc, wchar_t** argv) {
 
   const auto rate = [&](double s) { return walked / s; };
   std::printf("files walked: %d\n", walked);
+  {
+    // What the program chooses for this tree's drive, and why.
+    const engine::SeekPenalty penalty = engine::SeekPenaltyOf(o.root);
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    std::printf("the program's pool here: %d inspectors (%lu cores, seek penalty: %s)\n",
+                engine::InspectorCount(system.dwNumberOfProcessors, penalty), system.dwNumberOfProcessors,
+                penalty == engine::SeekPenalty::kHas    ? "reported"
+                : penalty == engine::SeekPenalty::kNone ? "none reported"
+                                                        : "the drive doesn't say");
+  }
   std::printf("%-10s %10.0f files/s  (%.3f s)\n", "walk", rate(walk), walk);
   std::printf("%-10s %10.0f files/s  (%.3f s)\n", "floor", rate(floor), floor);
   std::printf("%-10s %10.0f files/s  (%.3f s)\n", "version", rate(version), version);

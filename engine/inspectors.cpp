@@ -47,6 +47,8 @@ Inspectors::Inspectors(const WalkContext& context, int threads)
 Inspectors::~Inspectors() { Finish(); }
 
 void Inspectors::BeginDirectory(const HeldDirectory& directory) {
+  // What a listing left when it ran out of memory goes first.
+  if (!filling_.files.empty()) Flush();
   current_.reset();
   auto listed = std::make_shared<Listed>();
   // Without a handle of its own, its files are done on this thread before the walker
@@ -55,7 +57,11 @@ void Inspectors::BeginDirectory(const HeldDirectory& directory) {
   current_ = std::move(listed);
 }
 
-void Inspectors::EndDirectory() { current_.reset(); }
+bool Inspectors::EndDirectory() {
+  const bool goOn = filling_.files.empty() || Flush();
+  current_.reset();
+  return goOn;
+}
 
 bool Inspectors::MadeHere(const std::wstring& name) const { return current_ && current_->made.Has(name); }
 
@@ -66,44 +72,55 @@ bool Inspectors::Hand(const DirectoryEntry& entry, std::wstring displayPath) {
     here.madeHere = &current_->made;
     return ScanFile(*current_->directory, entry, displayPath, here);
   }
+  if (context_.state.stopRequested.load() != 0) return false;
+  if (filling_.files.empty()) filling_.listed = current_;
+  filling_.files.push_back(File{entry, std::move(displayPath)});
+  return filling_.files.size() < kBatch || Flush();
+}
+
+bool Inspectors::Flush() {
+  Batch batch = std::move(filling_);
+  filling_ = Batch{};
   std::unique_lock<std::mutex> lock(mutex_);
   while (queue_.size() >= kQueued) {
     if (context_.state.stopRequested.load() != 0) return false;
     notFull_.wait_for(lock, kStopPoll);
   }
   if (context_.state.stopRequested.load() != 0) return false;
-  queue_.push_back(Task{current_, entry, std::move(displayPath)});
+  queue_.push_back(std::move(batch));
   lock.unlock();
   notEmpty_.notify_one();
   return true;
 }
 
-bool Inspectors::Inspect(Task& task) {
-  // A stop leaves what is still queued as it is: not begun, not counted.
-  if (context_.state.stopRequested.load() != 0) return false;
-  const WalkContext here{context_.state,      context_.progress,  context_.hooks,
-                         &task.listed->made, &oneRestoreAtATime_, &oneShowAtATime_};
-  try {
-    return ScanFile(*task.listed->directory, task.entry, task.displayPath, here);
-  } catch (const std::bad_alloc&) {
-    // Out of memory for this file: it is left as it is, as one that can't be opened is.
-    return true;
+bool Inspectors::Inspect(const Batch& batch) {
+  const WalkContext here{context_.state,       context_.progress,   context_.hooks,
+                         &batch.listed->made, &oneRestoreAtATime_, &oneShowAtATime_};
+  for (const File& file : batch.files) {
+    // A stop leaves the files not begun as they are, and uncounted.
+    if (context_.state.stopRequested.load() != 0) return false;
+    try {
+      if (!ScanFile(*batch.listed->directory, file.entry, file.displayPath, here)) return false;
+    } catch (const std::bad_alloc&) {
+      // Out of memory for this file: it is left as it is, as one that can't be opened is.
+    }
   }
+  return true;
 }
 
 void Inspectors::Run() {
   for (;;) {
-    Task task;
+    Batch batch;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       notEmpty_.wait(lock, [this] { return !queue_.empty() || closing_; });
       if (queue_.empty()) return;
-      task = std::move(queue_.front());
+      batch = std::move(queue_.front());
       queue_.pop_front();
     }
     notFull_.notify_one();
-    if (!Inspect(task)) stopped_ = true;
-    // The task's directory handle goes here, with its last file.
+    if (!Inspect(batch)) stopped_ = true;
+    // The batch's hold on its directory goes here; the directory's handle with the last one.
   }
 }
 
@@ -116,6 +133,7 @@ bool Inspectors::Finish() {
   for (std::thread& thread : threads_) thread.join();
   threads_.clear();
   current_.reset();
+  filling_ = Batch{};
   return !stopped_.load();
 }
 

@@ -19,9 +19,13 @@ namespace engine {
 
 class Inspectors {
  public:
-  // Files waiting in the queue at most: enough to keep the threads busy while the walker
-  // opens the next directory, few enough that a stop drops little and memory stays small.
-  static constexpr size_t kQueued = 256;
+  // Files go in batches of one directory's: under Wine every wait and every wake-up between
+  // threads is a call to its one server, as dear as an open, and per file they would cost the
+  // pool more than it gains.
+  static constexpr size_t kBatch = 32;
+  // Batches waiting at most: enough to keep the threads busy while the walker opens the next
+  // directory, few enough that a stop drops little and memory stays small.
+  static constexpr size_t kQueued = 8;
 
   // `threads` of 1 or less, or a system that gives no thread at all: every file is handled
   // on the caller's thread as it is handed over.
@@ -30,13 +34,14 @@ class Inspectors {
   Inspectors(const Inspectors&) = delete;
   Inspectors& operator=(const Inspectors&) = delete;
 
-  // The walker, before the files of a directory it lists, and after them.
+  // The walker, before the files of a directory it lists, and after them. EndDirectory
+  // hands over what is left of its files: false when the walk is to stop.
   void BeginDirectory(const HeldDirectory& directory);
-  void EndDirectory();
+  bool EndDirectory();
   // True when `name` was made in the directory begun last by one of our restorations.
   bool MadeHere(const std::wstring& name) const;
-  // Hands over one file of the directory begun last; waits while the queue is full. False
-  // when the walk is to stop.
+  // Hands over one file of the directory begun last, in a batch of its files; waits while
+  // the queue is full. False when the walk is to stop.
   bool Hand(const DirectoryEntry& entry, std::wstring displayPath);
   // Waits until every file handed over is done. False when a stop ended the walk, or
   // left a file that was handed over unhandled.
@@ -50,22 +55,29 @@ class Inspectors {
     HeldDirectory own;
     NameLog made;
   };
-  struct Task {
-    std::shared_ptr<Listed> listed;
+  struct File {
     DirectoryEntry entry;
     std::wstring displayPath;
   };
-  bool Inspect(Task& task);
+  struct Batch {
+    std::shared_ptr<Listed> listed;
+    std::vector<File> files;
+  };
+  bool Inspect(const Batch& batch);
+  // Queues the batch being filled, waiting while the queue is full. False when the walk is
+  // to stop.
+  bool Flush();
   void Run();
 
   const WalkContext context_;
   std::mutex oneRestoreAtATime_;
-  std::mutex oneShowAtATime_;
+  SpinLock oneShowAtATime_;
   std::shared_ptr<Listed> current_;
+  Batch filling_;
 
   std::mutex mutex_;  // guards the queue and closing_
   std::condition_variable notEmpty_, notFull_;
-  std::deque<Task> queue_;
+  std::deque<Batch> queue_;
   bool closing_ = false;
   std::atomic<bool> stopped_{false};
   std::vector<std::thread> threads_;

@@ -280,8 +280,8 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
   ProgressSnapshot snapshot;
   snapshot.path = displayPath;
   // Counted once it is handled, with the counts as they stand then.
-  std::unique_lock<std::mutex> inOrder;
-  if (context.oneShowAtATime) inOrder = std::unique_lock<std::mutex>(*context.oneShowAtATime);
+  std::unique_lock<SpinLock> inOrder;
+  if (context.oneShowAtATime) inOrder = std::unique_lock<SpinLock>(*context.oneShowAtATime);
   snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
   snapshot.virusesFound = state.virusesFound.load();
   snapshot.filesRestored = state.filesRestored.load();

@@ -37,8 +37,7 @@ bool ScanListing(Level& level, const std::wstring& prefix, Inspectors& inspector
     stopped = !inspectors.Hand(entry, prefix + entry.name);
     return !stopped;
   });
-  inspectors.EndDirectory();
-  return !stopped;
+  return inspectors.EndDirectory() && !stopped;
 }
 
 // The walk below `root`, its files handed to `inspectors`. False when a stop ended it.

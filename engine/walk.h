@@ -51,6 +51,20 @@ class NameLog {
   std::set<std::wstring> names_;
 };
 
+// A lock for a moment's work between threads that seldom meet there. It never waits in the
+// system: under Wine every wait and wake-up is a call to its one server, as dear as an open.
+class SpinLock {
+ public:
+  void lock() noexcept {
+    while (locked_.exchange(true, std::memory_order_acquire))
+      while (locked_.load(std::memory_order_relaxed)) SwitchToThread();
+  }
+  void unlock() noexcept { locked_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> locked_{false};
+};
+
 // What a walk works with besides its request: the run's state (its stop flag and its
 // counts), where it shows its progress, and a test's hooks (none in the program).
 struct WalkContext {
@@ -65,7 +79,7 @@ struct WalkContext {
   std::mutex* oneRestoreAtATime = nullptr;
   // Set when several threads inspect: a file is counted and shown under it, so that each
   // shown count is one more than the last, and the last file shown carries the final counts.
-  std::mutex* oneShowAtATime = nullptr;
+  SpinLock* oneShowAtATime = nullptr;
 };
 
 // Walks what the request names. True when it ran to its end, false when a stop request

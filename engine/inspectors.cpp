@@ -34,8 +34,7 @@ bool NameLog::Has(const std::wstring& name) const {
   return names_.count(name) != 0;
 }
 
-Inspectors::Inspectors(const WalkContext& context, int threads)
-    : context_(context) {
+Inspectors::Inspectors(const WalkContext& context, int threads) : context_(context) {
   try {
     for (int i = 0; i < threads && threads > 1; ++i) threads_.emplace_back(&Inspectors::Run, this);
   } catch (const std::system_error&) {
@@ -94,7 +93,7 @@ bool Inspectors::Flush() {
 }
 
 bool Inspectors::Inspect(const Batch& batch) {
-  const WalkContext here{context_.state,       context_.progress,   context_.hooks,
+  const WalkContext here{context_.state,      context_.progress,   context_.hooks,
                          &batch.listed->made, &oneRestoreAtATime_, &oneShowAtATime_};
   for (const File& file : batch.files) {
     // A stop leaves the files not begun as they are, and uncounted.

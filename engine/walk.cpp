@@ -137,8 +137,8 @@ SeekPenalty SeekPenaltyOf(const std::wstring& path) {
   }
   while (!device.empty() && device.back() == L'\\') device.pop_back();
   // No access asked for: the device's properties are open to anyone, and nothing is read.
-  const win::FileHandle drive(CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
+  const win::FileHandle drive(
+      CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!drive) return SeekPenalty::kUnknown;
   STORAGE_PROPERTY_QUERY query{};
   query.PropertyId = StorageDeviceSeekPenaltyProperty;
@@ -156,8 +156,7 @@ bool Walk(const ScanRequest& request, const WalkContext& context) {
   if (!request.allDrives) return WalkDirectoryTree(request.root, context, ThreadsFor(request, request.root));
   for (const std::wstring& root : GetDriveRoots()) {
     // Removable, network, optical and RAM drives, and roots of unknown type, are never walked.
-    if (GetDriveTypeW(root.c_str()) == DRIVE_FIXED &&
-        !WalkDirectoryTree(root, context, ThreadsFor(request, root)))
+    if (GetDriveTypeW(root.c_str()) == DRIVE_FIXED && !WalkDirectoryTree(root, context, ThreadsFor(request, root)))
       return false;
     if (context.state.stopRequested.load() != 0) return false;
   }

@@ -41,8 +41,9 @@ std::map<std::wstring, std::string> Contents(const std::wstring& root) {
 void PlantMixedTree(const TempDir& dir, const std::wstring& root) {
   const std::wstring outside = dir.Write(root + L"-outside.doc", "somebody else's data");
   for (int d = 0; d < 40; ++d) {
-    const std::wstring folder = dir.MakeDir(root + L"\\f" + std::to_wstring(d % 8) + L"\\d" + std::to_wstring(d))
-                                    .substr(dir.path().size()) + L"\\";
+    const std::wstring folder =
+        dir.MakeDir(root + L"\\f" + std::to_wstring(d % 8) + L"\\d" + std::to_wstring(d)).substr(dir.path().size()) +
+        L"\\";
     for (int f = 0; f < 12; ++f) dir.Write(folder + L"doc" + std::to_wstring(f) + L".txt", "text");
     dir.CopyFixture(L"marker_exact", folder + L"restored.exe");
     dir.Write(folder + L"restored.sql", "former " + std::to_string(d));
@@ -253,7 +254,6 @@ TEST_F(WalkTest, APoolEndsEveryFileAsOneThreadDoes) {
   EXPECT_EQ("former 7", one.contents.at(L"\\f7\\d7\\restored.exe"));
   EXPECT_EQ(0u, one.contents.count(L"\\f7\\d7\\deleted.dll"));
   EXPECT_EQ("somebody else's data", one.contents.at(L"\\f7\\d7\\linkedcopy.sql"));
-
 }
 
 // A stop ends a pool's walk at once: what was begun is done in full, what was still
@@ -286,8 +286,8 @@ TEST(InspectorCountTest, TwiceTheCoresAtMostEightOneOnASpinningDisk) {
     SeekPenalty penalty;
     int threads;
   } rows[] = {
-      {0, SeekPenalty::kNone, 2},    {1, SeekPenalty::kNone, 2},    {2, SeekPenalty::kNone, 4},
-      {3, SeekPenalty::kUnknown, 6}, {4, SeekPenalty::kNone, 8},    {64, SeekPenalty::kUnknown, 8},
+      {0, SeekPenalty::kNone, 2},    {1, SeekPenalty::kNone, 2}, {2, SeekPenalty::kNone, 4},
+      {3, SeekPenalty::kUnknown, 6}, {4, SeekPenalty::kNone, 8}, {64, SeekPenalty::kUnknown, 8},
       {2, SeekPenalty::kHas, 1},     {16, SeekPenalty::kHas, 1},
   };
   for (const auto& row : rows)

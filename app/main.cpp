@@ -11,6 +11,7 @@
 #include "app/process_objects.h"
 #include "app/product_folder.h"
 #include "ui/main_dlg.h"
+#include "win/os.h"
 #include "win/system_dlls.h"
 
 namespace {
@@ -24,7 +25,7 @@ void CheckProductFolder() noexcept try {
   SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
   const std::wstring path = app::ProductFolderPath(folder);
   if (path.empty()) return;
-  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+  if (win::os::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
     gUsageReporter.SendUsageReport(report::REPORT_ACTION_NO_PRODUCT_FOLDER);
 } catch (...) {
 }
@@ -75,7 +76,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // must neither keep the program alive nor run on while the runtime tears down what it
   // uses, so the process ends here. Whatever it was restoring stays whole: the new file is
   // deleted by the system when its handle goes, the infected file and its copy are as they were.
-  if (ui::WorkerStillRunning()) TerminateProcess(GetCurrentProcess(), static_cast<UINT>(result));
+  if (ui::WorkerStillRunning()) win::os::TerminateProcess(GetCurrentProcess(), static_cast<UINT>(result));
 
   gModule.Term();
   CoUninitialize();

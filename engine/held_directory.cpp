@@ -2,6 +2,7 @@
 
 #include <winternl.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -12,43 +13,6 @@
 namespace engine {
 
 namespace {
-
-// The native calls that open a name relative to a directory handle and rename a file by
-// its handle. Win32 has neither; ntdll is in every process, so nothing is imported.
-using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
-                                    ULONG, ULONG, ULONG, PVOID, ULONG);
-using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
-using NtQueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
-using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
-using NtQueryVolumeInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
-
-struct Native {
-  NtCreateFileFn createFile = nullptr;
-  NtSetInformationFileFn setInformation = nullptr;
-  NtQueryObjectFn queryObject = nullptr;
-  NtQueryInformationFileFn queryInformation = nullptr;
-  NtQueryVolumeInformationFileFn queryVolume = nullptr;
-};
-
-const Native& NativeCalls() {
-  static const Native native = [] {
-    Native n;
-    if (const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
-      // Through void*: GetProcAddress's type says nothing of the function's real one.
-      n.createFile = reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-      n.setInformation = reinterpret_cast<NtSetInformationFileFn>(
-          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
-      n.queryObject =
-          reinterpret_cast<NtQueryObjectFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
-      n.queryInformation = reinterpret_cast<NtQueryInformationFileFn>(
-          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")));
-      n.queryVolume = reinterpret_cast<NtQueryVolumeInformationFileFn>(
-          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryVolumeInformationFile")));
-    }
-    return n;
-  }();
-  return native;
-}
 
 // NtCreateFile's dispositions and options, as the native headers spell them.
 constexpr ULONG kFileOpen = 1;
@@ -96,6 +60,9 @@ void SplitId(const BYTE* identifier, FileId& id) {
 }
 constexpr ULONG kFileOpenReparsePoint = 0x00200000;
 constexpr ULONG kFileRenameInformation = 10;
+constexpr ULONG kFileRenameInformationEx = 65;
+constexpr ULONG kRenameReplaceIfExists = 0x1;
+constexpr ULONG kRenamePosixSemantics = 0x2;
 constexpr ULONG kFileInternalInformation = 6;
 constexpr ULONG kFileFsFullSizeInformation = 7;
 
@@ -114,10 +81,15 @@ constexpr LONG kStatusOplockBreakInProgress = 0x00000108;
 constexpr LONG kStatusNameNotFound = static_cast<LONG>(0xC0000034L);
 constexpr LONG kStatusPathNotFound = static_cast<LONG>(0xC000003AL);
 constexpr LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043L);
+// What a system or a file system answers for a rename class or flag it doesn't have.
+constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002L);
+constexpr LONG kStatusInvalidInfoClass = static_cast<LONG>(0xC0000003L);
+constexpr LONG kStatusInvalidParameter = static_cast<LONG>(0xC000000DL);
+constexpr LONG kStatusNotSupported = static_cast<LONG>(0xC00000BBL);
 
-// FILE_RENAME_INFORMATION with room for a name.
+// FILE_RENAME_INFORMATION_EX with room for a name; its flags overlay the older structure's ReplaceIfExists.
 struct RenameInformation {
-  BOOLEAN replaceIfExists;
+  ULONG flags;
   HANDLE rootDirectory;
   ULONG fileNameLength;
   WCHAR fileName[1];
@@ -133,8 +105,7 @@ bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
 // opportunistic lock whose break has only begun.
 LONG CreateRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
                     ULONG options, win::FileHandle& out) {
-  const Native& native = NativeCalls();
-  if (!native.createFile || name.empty() || name.size() * sizeof(WCHAR) > 0xFFFE) return kStatusNameNotFound;
+  if (name.empty() || name.size() * sizeof(WCHAR) > 0xFFFE) return kStatusNameNotFound;
   UNICODE_STRING unicodeName;
   unicodeName.Buffer = const_cast<PWSTR>(name.c_str());
   unicodeName.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
@@ -143,8 +114,12 @@ LONG CreateRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, U
   InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, root, nullptr);
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
-  const LONG status = native.createFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                                        share, disposition, options | kFileSynchronousIoNonalert, nullptr, 0);
+  // NtCreateFile grants exactly what it is asked for, where CreateFileW adds SYNCHRONIZE and
+  // FILE_READ_ATTRIBUTES: every handle here is asked for its facts (FileAttributeTagInfo,
+  // FileBasicInfo), which Windows answers only with FILE_READ_ATTRIBUTES.
+  const LONG status = win::os::NtCreateFile(&handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io,
+                                            nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition,
+                                            options | kFileSynchronousIoNonalert, nullptr, 0);
   if (status >= 0 && handle) out.reset(handle);
   return status;
 }
@@ -197,24 +172,26 @@ OpenResult ClassifyOpen(long status, DWORD fileType) {
 
 bool FileFacts::plain() const {
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
-         ClassifyEntry(attributes, reparseTag) == EntryKind::kTest;
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || ClassifyEntry(attributes, reparseTag) == EntryKind::kTest;
 }
 
 bool FactsOf(HANDLE file, FileFacts& facts) {
   FILE_STANDARD_INFO standard{};
   FILE_ATTRIBUTE_TAG_INFO tag{};
-  if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
-      !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag))
+  if (!win::os::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+      !win::os::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag))
     return false;
+  facts.id = FileId{};
   FullIdInfo id{};
-  if (GetFileInformationByHandleEx(file, kFileIdInfo, &id, sizeof id)) {
+  if (win::os::GetFileInformationByHandleEx(file, kFileIdInfo, &id, sizeof id)) {
     facts.id.volume = id.volumeSerialNumber;
     SplitId(id.identifier, facts.id);
-  } else {
-    // Windows 7 has no full ids; its file systems' 64-bit indexes are whole.
+  }
+  // Windows 7 has no full ids, and a file system without them answers with id 0; the
+  // 64-bit index is then the id, and where that too is 0 the file has none.
+  if (!facts.id.known()) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info)) return false;
+    if (!win::os::GetFileInformationByHandle(file, &info)) return false;
     facts.id.volume = info.dwVolumeSerialNumber;
     facts.id.low = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     facts.id.high = 0;
@@ -227,10 +204,10 @@ bool FactsOf(HANDLE file, FileFacts& facts) {
 
 std::wstring LongPath(const std::wstring& path) {
   if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
-  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  const DWORD needed = win::os::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return path;
   std::wstring full(needed, L'\0');
-  const DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+  const DWORD length = win::os::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
   if (length == 0 || length >= needed) return path;
   full.resize(length);
   if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
@@ -245,10 +222,10 @@ std::wstring LongNamesPath(const std::wstring& path) {
   const bool unc = full.compare(0, 8, L"\\\\?\\UNC\\") == 0;
   std::wstring asked = unc ? L"\\\\" + full.substr(8) : full.substr(4);
   if (asked.size() >= MAX_PATH) asked = full;
-  const DWORD needed = GetLongPathNameW(asked.c_str(), nullptr, 0);
+  const DWORD needed = win::os::GetLongPathNameW(asked.c_str(), nullptr, 0);
   if (needed == 0) return full;
   std::wstring longNames(needed, L'\0');
-  const DWORD length = GetLongPathNameW(asked.c_str(), &longNames[0], needed);
+  const DWORD length = win::os::GetLongPathNameW(asked.c_str(), &longNames[0], needed);
   if (length == 0 || length >= needed) return full;
   longNames.resize(length);
   return LongPath(longNames);
@@ -256,12 +233,14 @@ std::wstring LongNamesPath(const std::wstring& path) {
 
 std::wstring FinalPath(HANDLE file) {
   wchar_t buffer[MAX_PATH];
-  const DWORD length = GetFinalPathNameByHandleW(file, buffer, MAX_PATH, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  const DWORD length =
+      win::os::GetFinalPathNameByHandleW(file, buffer, MAX_PATH, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (length > 0 && length < MAX_PATH) return std::wstring(buffer, length);
   if (length >= MAX_PATH) {
     // Longer than MAX_PATH: the length asked for includes the NUL.
     std::wstring path(length, L'\0');
-    const DWORD again = GetFinalPathNameByHandleW(file, &path[0], length, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD again =
+        win::os::GetFinalPathNameByHandleW(file, &path[0], length, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (again > 0 && again < length) {
       path.resize(again);
       return path;
@@ -269,12 +248,10 @@ std::wstring FinalPath(HANDLE file) {
   }
   // Wine's GetFinalPathNameByHandleW gives up beyond MAX_PATH; the object's name, which
   // Wine gives as "\??\C:\...", says the same.
-  const Native& native = NativeCalls();
-  if (!native.queryObject) return {};
   constexpr ULONG kNameBytes = 0x10000 + sizeof(UNICODE_STRING);
   std::unique_ptr<uint64_t[]> storage(new (std::nothrow) uint64_t[kNameBytes / sizeof(uint64_t)]);
   ULONG returned = 0;
-  if (!storage || native.queryObject(file, 1 /* ObjectNameInformation */, storage.get(), kNameBytes, &returned) < 0)
+  if (!storage || win::os::NtQueryObject(file, 1 /* ObjectNameInformation */, storage.get(), kNameBytes, &returned) < 0)
     return {};
   const auto* name = reinterpret_cast<const UNICODE_STRING*>(storage.get());
   const std::wstring path(name->Buffer, name->Length / sizeof(WCHAR));
@@ -285,19 +262,20 @@ std::wstring FinalPath(HANDLE file) {
 bool SetNormalAttributes(HANDLE file) {
   FILE_BASIC_INFO basic{};  // zero times: left as they are
   basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
+  return win::os::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
 bool MarkForDeletion(HANDLE file, bool deleteIt) {
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = deleteIt ? TRUE : FALSE;
-  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+  return win::os::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
 bool HeldDirectory::Open(const std::wstring& path) {
-  win::FileHandle handle(CreateFileW(LongPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  win::FileHandle handle(
+      win::os::CreateFileW(LongPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   return handle && Adopt(handle.release());
 }
 
@@ -330,8 +308,8 @@ bool HeldDirectory::OpenEveryStep(const std::wstring& path) {
 bool HeldDirectory::ShareOf(const HeldDirectory& other) {
   HANDLE duplicate = nullptr;
   if (!other.handle_ || other.finalPath_.empty() ||
-      !DuplicateHandle(GetCurrentProcess(), other.handle_.get(), GetCurrentProcess(), &duplicate, 0, FALSE,
-                       DUPLICATE_SAME_ACCESS))
+      !win::os::DuplicateHandle(GetCurrentProcess(), other.handle_.get(), GetCurrentProcess(), &duplicate, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS))
     return false;
   handle_.reset(duplicate);
   finalPath_ = other.finalPath_;
@@ -343,12 +321,11 @@ bool HeldDirectory::Adopt(HANDLE raw) {
   handle_.reset(raw);
   // Its attributes and its index, without its volume's serial number: that costs Wine about
   // a millisecond a directory, and a walk that enters no mount point stays on one volume.
-  const Native& native = NativeCalls();
   FILE_BASIC_INFO basic{};
   LARGE_INTEGER index{};
   IO_STATUS_BLOCK io{};
-  if (!native.queryInformation || !GetFileInformationByHandleEx(handle_.get(), FileBasicInfo, &basic, sizeof basic) ||
-      native.queryInformation(handle_.get(), &io, &index, sizeof index, kFileInternalInformation) < 0)
+  if (!win::os::GetFileInformationByHandleEx(handle_.get(), FileBasicInfo, &basic, sizeof basic) ||
+      win::os::NtQueryInformationFile(handle_.get(), &io, &index, sizeof index, kFileInternalInformation) < 0)
     return false;
   facts_ = FileFacts{};
   facts_.attributes = basic.FileAttributes;
@@ -358,7 +335,7 @@ bool HeldDirectory::Adopt(HANDLE raw) {
   // filter (a OneDrive folder): a link, junction or mount point is never held.
   if (facts_.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!GetFileInformationByHandleEx(handle_.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+    if (!win::os::GetFileInformationByHandleEx(handle_.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
         ClassifyEntry(tag.FileAttributes, tag.ReparseTag) != EntryKind::kWalk)
       return false;
     facts_.reparseTag = tag.ReparseTag;
@@ -371,7 +348,7 @@ bool HeldDirectory::Adopt(HANDLE raw) {
 bool HeldDirectory::IsListed(const DirectoryEntry& entry) const {
   if (!entry.fullId) return entry.id.low == 0 || entry.id.low == facts_.id.low;
   FullIdInfo info{};
-  if (!GetFileInformationByHandleEx(handle_.get(), kFileIdInfo, &info, sizeof info)) return false;
+  if (!win::os::GetFileInformationByHandleEx(handle_.get(), kFileIdInfo, &info, sizeof info)) return false;
   FileId id;
   SplitId(info.identifier, id);
   return id.low == entry.id.low && id.high == entry.id.high;
@@ -387,47 +364,64 @@ bool HeldDirectory::List(const std::function<bool(const DirectoryEntry&)>& onEnt
   // gives a reparse point's tag in its EaSize.
   bool extended = true;
   bool first = true;
-  DirectoryEntry entry;
   for (;;) {
-    const FILE_INFO_BY_HANDLE_CLASS kind =
-        extended ? (first ? kFileIdExtdDirectoryRestartInfo : kFileIdExtdDirectoryInfo)
-                 : (first ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo);
-    if (!GetFileInformationByHandleEx(handle_.get(), kind, buffer.get(), kBufferBytes)) {
+    const FILE_INFO_BY_HANDLE_CLASS kind = extended
+                                               ? (first ? kFileIdExtdDirectoryRestartInfo : kFileIdExtdDirectoryInfo)
+                                               : (first ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo);
+    if (!win::os::GetFileInformationByHandleEx(handle_.get(), kind, buffer.get(), kBufferBytes)) {
       const DWORD error = GetLastError();
-      if (first && extended && error != ERROR_NO_MORE_FILES) {
+      // A directory without any entry, not even "." and ".." (a volume's empty root), can
+      // answer its first query with STATUS_NO_SUCH_FILE rather than STATUS_NO_MORE_FILES.
+      const bool noEntries = error == ERROR_NO_MORE_FILES || (first && error == ERROR_FILE_NOT_FOUND);
+      if (first && extended && !noEntries) {
         extended = false;
         continue;
       }
-      return !first || error == ERROR_NO_MORE_FILES;
+      return !first || noEntries;
     }
     first = false;
-    const auto* bytes = reinterpret_cast<const BYTE*>(buffer.get());
-    for (size_t at = 0;;) {
-      ULONG next = 0;
-      if (extended) {
-        const auto* record = reinterpret_cast<const ExtdDirInfo*>(bytes + at);
-        entry.name.assign(record->fileName, record->fileNameLength / sizeof(WCHAR));
-        entry.attributes = record->fileAttributes;
-        entry.reparseTag = record->reparsePointTag;
-        SplitId(record->fileId, entry.id);
-        entry.fullId = true;
-        next = record->nextEntryOffset;
-      } else {
-        const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + at);
-        entry.name.assign(record->FileName, record->FileNameLength / sizeof(WCHAR));
-        entry.attributes = record->FileAttributes;
-        entry.reparseTag = (record->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? record->EaSize : 0;
-        entry.id.low = static_cast<uint64_t>(record->FileId.QuadPart);
-        entry.id.high = 0;
-        entry.fullId = false;
-        next = record->NextEntryOffset;
-      }
-      if (entry.name != L"." && entry.name != L".." && !onEntry(entry)) return true;
-      if (next == 0) break;
-      at += next;
-      if (at >= kBufferBytes) break;
-    }
+    if (!ParseListing(reinterpret_cast<const BYTE*>(buffer.get()), kBufferBytes, extended, onEntry)) return true;
   }
+}
+
+bool ParseListing(const BYTE* bytes, size_t size, bool extended,
+                  const std::function<bool(const DirectoryEntry&)>& onEntry) {
+  const size_t head = extended ? offsetof(ExtdDirInfo, fileName) : offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+  DirectoryEntry entry;
+  for (size_t at = 0; at < size && size - at >= head;) {
+    ULONG next = 0, nameBytes = 0;
+    const BYTE* name = nullptr;
+    if (extended) {
+      ExtdDirInfo record;
+      std::memcpy(&record, bytes + at, head);
+      nameBytes = record.fileNameLength;
+      entry.attributes = record.fileAttributes;
+      entry.reparseTag = record.reparsePointTag;
+      SplitId(record.fileId, entry.id);
+      // A file system without full ids may give 0: then the entry has no id.
+      entry.fullId = entry.id.known();
+      next = record.nextEntryOffset;
+      name = bytes + at + head;
+    } else {
+      FILE_ID_BOTH_DIR_INFO record;
+      std::memcpy(&record, bytes + at, head);
+      nameBytes = record.FileNameLength;
+      entry.attributes = record.FileAttributes;
+      entry.reparseTag = (record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? record.EaSize : 0;
+      entry.id = FileId{};
+      entry.id.low = static_cast<uint64_t>(record.FileId.QuadPart);
+      entry.fullId = false;
+      next = record.NextEntryOffset;
+      name = bytes + at + head;
+    }
+    if (nameBytes > size - at - head) return true;  // a record that runs past the buffer ends it
+    entry.name.resize(nameBytes / sizeof(WCHAR));
+    std::memcpy(&entry.name[0], name, entry.name.size() * sizeof(WCHAR));
+    if (entry.name != L"." && entry.name != L".." && !onEntry(entry)) return false;
+    if (next == 0) break;
+    at += next;
+  }
+  return true;
 }
 
 win::FileHandle HeldDirectory::OpenFile(const std::wstring& name, ACCESS_MASK access, ULONG share, OpenResult* result,
@@ -443,17 +437,15 @@ win::FileHandle HeldDirectory::OpenFile(const std::wstring& name, ACCESS_MASK ac
                         ((access & kChanges) == 0 && !create ? kFileOpenForBackupIntent : 0);
   const LONG status =
       CreateRelative(handle_.get(), name, access, share, create ? kFileCreate : kFileOpen, options, file);
-  outcome = file ? ClassifyOpen(status, GetFileType(file.get())) : ClassifyOpen(status < 0 ? status : -1, 0);
+  outcome = file ? ClassifyOpen(status, win::os::GetFileType(file.get())) : ClassifyOpen(status < 0 ? status : -1, 0);
   if (outcome != OpenResult::kOpened) file.reset();
   return file;
 }
 
 bool HeldDirectory::FreeBytes(uint64_t& bytes) const {
-  const Native& native = NativeCalls();
   FullSizeInformation size{};
   IO_STATUS_BLOCK io{};
-  if (!native.queryVolume ||
-      native.queryVolume(handle_.get(), &io, &size, sizeof size, kFileFsFullSizeInformation) < 0)
+  if (win::os::NtQueryVolumeInformationFile(handle_.get(), &io, &size, sizeof size, kFileFsFullSizeInformation) < 0)
     return false;
   const uint64_t unitBytes = static_cast<uint64_t>(size.sectorsPerUnit) * size.bytesPerSector;
   const uint64_t units = static_cast<uint64_t>(size.callerAvailableUnits.QuadPart);
@@ -468,7 +460,7 @@ win::FileHandle HeldDirectory::OpenFileData(const std::wstring& name, ACCESS_MAS
   win::FileHandle file = OpenFile(name, access, share, &outcome);
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!file) return file;
-  if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+  if (!win::os::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag)) {
     outcome = OpenResult::kRefused;
     return win::FileHandle();
   }
@@ -492,7 +484,7 @@ win::FileHandle HeldDirectory::OpenFileData(const std::wstring& name, ACCESS_MAS
   }
   file.reset();
   win::FileHandle data = OpenFile(name, access, share, &outcome, false, /*throughFilter=*/true);
-  if (data && (!FactsOf(data.get(), second) || !(second.id == first.id))) {
+  if (data && (!FactsOf(data.get(), second) || !SameFile(second.id, first.id))) {
     outcome = OpenResult::kRefused;
     data.reset();
   }
@@ -512,19 +504,32 @@ bool HeldDirectory::DeleteAtClose(HANDLE file, const std::wstring& name) const {
 }
 
 bool HeldDirectory::MoveInto(HANDLE file, const std::wstring& name, bool replace) const {
-  const Native& native = NativeCalls();
-  if (!native.setInformation || name.empty()) return false;
+  if (name.empty()) return false;
   const size_t bytes = sizeof(RenameInformation) + name.size() * sizeof(WCHAR);
   std::unique_ptr<uint64_t[]> storage(new (std::nothrow) uint64_t[bytes / sizeof(uint64_t) + 1]);
   if (!storage) return false;
   auto* info = reinterpret_cast<RenameInformation*>(storage.get());
-  info->replaceIfExists = replace ? TRUE : FALSE;
   // The new name is taken relative to this directory's handle, not to any path.
   info->rootDirectory = handle_.get();
   info->fileNameLength = static_cast<ULONG>(name.size() * sizeof(WCHAR));
   std::memcpy(info->fileName, name.data(), info->fileNameLength);
   IO_STATUS_BLOCK io{};
-  return native.setInformation(file, &io, info, static_cast<ULONG>(bytes), kFileRenameInformation) >= 0;
+  if (replace) {
+    // A plain replacing rename fails while anyone else has the file it replaces open, be it
+    // only an indexer or a virus scanner that shares everything. POSIX semantics (Windows 10
+    // 1809 and later, NTFS) replace it all the same: those handles keep the old file.
+    info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    const LONG status =
+        win::os::NtSetInformationFile(file, &io, info, static_cast<ULONG>(bytes), kFileRenameInformationEx);
+    if (!RenameNeedsFallback(status)) return status >= 0;
+  }
+  info->flags = replace ? TRUE : FALSE;  // FILE_RENAME_INFORMATION's ReplaceIfExists
+  return win::os::NtSetInformationFile(file, &io, info, static_cast<ULONG>(bytes), kFileRenameInformation) >= 0;
+}
+
+bool RenameNeedsFallback(long status) {
+  return status == kStatusInvalidInfoClass || status == kStatusInvalidParameter || status == kStatusNotSupported ||
+         status == kStatusNotImplemented;
 }
 
 }  // namespace engine

@@ -25,6 +25,9 @@ struct FileId {
   uint64_t volume = 0;
   uint64_t low = 0;
   uint64_t high = 0;
+  // An id of 0 is none: a file system without ids answers so (FAT's index, a full id where
+  // the file system has only 64 bits), and no two files may pass for one by it.
+  bool known() const { return low != 0 || high != 0; }
   bool operator==(const FileId& other) const {
     return volume == other.volume && low == other.low && high == other.high;
   }
@@ -33,6 +36,9 @@ struct FileId {
     return high != other.high ? high < other.high : low < other.low;
   }
 };
+
+// Whether two ids name the same file: never when either is none.
+inline bool SameFile(const FileId& a, const FileId& b) { return a.known() && a == b; }
 
 struct FileFacts {
   FileId id;
@@ -71,6 +77,11 @@ enum class OpenResult {
 // the cases Wine can't make (an opportunistic lock being broken) are tested all the same.
 OpenResult ClassifyOpen(long status, DWORD fileType);
 
+// Whether a replacing rename with POSIX semantics failed only because the system (before
+// Windows 10 1809) or the file system (FAT, a network share) doesn't have them, so that the
+// plain replacing rename is to be tried.
+bool RenameNeedsFallback(long status);
+
 // One entry of a listing.
 struct DirectoryEntry {
   std::wstring name;
@@ -79,6 +90,12 @@ struct DirectoryEntry {
   FileId id;             // on the directory's volume (volume 0): all 128 bits where fullId
   bool fullId = false;
 };
+
+// Reads the records of one buffer of a directory listing as the system lays them out:
+// FILE_ID_EXTD_DIR_INFO when `extended`, FILE_ID_BOTH_DIR_INFO otherwise; "." and ".."
+// left out. A record that runs past the buffer ends it. False when `onEntry` said stop.
+bool ParseListing(const BYTE* bytes, size_t size, bool extended,
+                  const std::function<bool(const DirectoryEntry&)>& onEntry);
 
 class HeldDirectory {
  public:

@@ -44,7 +44,7 @@ class FileBytes : public ByteSource {
   bool Start() {
     Page& first = pages_[0];
     DWORD read = 0;
-    if (!ReadFile(file_, first.bytes, kPageSize, &read, nullptr)) return false;
+    if (!win::os::ReadFile(file_, first.bytes, kPageSize, &read, nullptr)) return false;
     first.offset = 0;
     first.length = read;
     next_ = 1;
@@ -53,7 +53,7 @@ class FileBytes : public ByteSource {
       return true;
     }
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file_, &size)) return false;
+    if (!win::os::GetFileSizeEx(file_, &size)) return false;
     size_ = static_cast<uint64_t>(size.QuadPart);
     return true;
   }
@@ -93,7 +93,7 @@ class FileBytes : public ByteSource {
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD read = 0;
-    return ReadFile(file_, out, static_cast<DWORD>(size), &read, &at) && read == size;
+    return win::os::ReadFile(file_, out, static_cast<DWORD>(size), &read, &at) && read == size;
   }
 
   const Page* PageAt(uint64_t offset) {
@@ -128,7 +128,7 @@ const LanguageOrder& Languages() {
 bool GetFileCompanyName(HANDLE file, std::wstring& companyName) {
   // A pipe or a FIFO planted where a file was expected would hold the first read, and the
   // whole scan with it, for as long as its writer likes: only a disk file is read at all.
-  if (GetFileType(file) != FILE_TYPE_DISK) return false;
+  if (win::os::GetFileType(file) != FILE_TYPE_DISK) return false;
   FileBytes bytes(file);
   if (!bytes.Start()) return false;
   const VersionResourceRead read = ReadVersionCompanyName(bytes, Languages());

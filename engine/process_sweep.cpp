@@ -13,9 +13,10 @@ namespace engine {
 
 namespace {
 
-// Full access in the form every Windows version accepts: the wider mask of Vista and
-// later makes OpenProcess fail on older systems.
-constexpr DWORD kProcessFullAccess = 0x1F0FFF;
+// What the sweep does with a process and nothing more: its image's name, whether it is
+// critical, its end. A process that grants just these (another account's, a service's)
+// is examined all the same.
+constexpr DWORD kSweepAccess = PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
 // The longest path the system knows, its NUL included.
 constexpr DWORD kLongestPath = 32768;
 
@@ -28,7 +29,7 @@ bool ImagePath(HANDLE process, std::wstring& path) {
   for (DWORD capacity = MAX_PATH;; capacity = capacity * 2 < kLongestPath ? capacity * 2 : kLongestPath) {
     path.assign(capacity, L'\0');
     DWORD length = capacity;
-    if (QueryFullProcessImageNameW(process, 0, &path[0], &length)) {
+    if (win::os::QueryFullProcessImageNameW(process, 0, &path[0], &length)) {
       path.resize(length);
       return length > 0;
     }
@@ -58,41 +59,48 @@ bool ImageIsInfected(const std::wstring& recorded) {
 
 // Ends the process when its executable carries the marker. A process whose image can't
 // be named (the idle and system processes, a protected one) has no file to test and is
-// left alone.
-void EndIfInfected(DWORD processId) {
-  win::KernelHandle process(OpenProcess(kProcessFullAccess, FALSE, processId));
-  if (!process) return;
+// left alone. So is a critical one, whose end would stop the whole system at once; and
+// one that can't say whether it is. Returns whether an infected process was left running.
+bool EndIfInfected(DWORD processId) {
+  win::KernelHandle process(win::os::OpenProcess(kSweepAccess, FALSE, processId));
+  if (!process) return false;
   std::wstring path;
-  if (ImagePath(process.get(), path) && ImageIsInfected(path)) TerminateProcess(process.get(), 0);
+  if (!ImagePath(process.get(), path) || !ImageIsInfected(path)) return false;
+  BOOL critical = TRUE;
+  if (!win::os::IsProcessCritical(process.get(), &critical) || critical) return true;
+  win::os::TerminateProcess(process.get(), 0);
+  return false;
 }
 
 }  // namespace
 
-void KillVirusProcesses() {
+int KillVirusProcesses() {
   // A failed snapshot is INVALID_HANDLE_VALUE, not null: test it before it is owned.
-  const HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (raw == INVALID_HANDLE_VALUE || raw == nullptr) return;
+  const HANDLE raw = win::os::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (raw == INVALID_HANDLE_VALUE || raw == nullptr) return 0;
   win::KernelHandle snapshot(raw);
 
+  int left = 0;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
-  if (!Process32FirstW(snapshot.get(), &entry)) return;
+  if (!win::os::Process32FirstW(snapshot.get(), &entry)) return 0;
   do {
-    EndIfInfected(entry.th32ProcessID);
-  } while (Process32NextW(snapshot.get(), &entry));
+    if (EndIfInfected(entry.th32ProcessID)) ++left;
+  } while (win::os::Process32NextW(snapshot.get(), &entry));
+  return left;
 }
 
 bool EnablePrivilege(const wchar_t* name) {
   win::KernelHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
+  if (!win::os::OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
 
   TOKEN_PRIVILEGES request{};
   request.PrivilegeCount = 1;
-  if (!LookupPrivilegeValueW(nullptr, name, &request.Privileges[0].Luid)) return false;
+  if (!win::os::LookupPrivilegeValueW(nullptr, name, &request.Privileges[0].Luid)) return false;
   request.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
   // Succeeds also when the token doesn't hold the privilege (GetLastError then says
   // ERROR_NOT_ALL_ASSIGNED); what needs it then simply reaches less.
-  return AdjustTokenPrivileges(token.get(), FALSE, &request, 0, nullptr, nullptr) != FALSE;
+  return win::os::AdjustTokenPrivileges(token.get(), FALSE, &request, 0, nullptr, nullptr) != FALSE;
 }
 
 bool EnableDebugPrivilege() { return EnablePrivilege(SE_DEBUG_NAME); }

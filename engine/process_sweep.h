@@ -4,8 +4,9 @@
 namespace engine {
 
 // Walks the process list and terminates each process whose executable, the file the
-// system started it from, is infected.
-void KillVirusProcesses();
+// system started it from, is infected, but for a critical process (ending one stops the
+// system). Returns how many infected processes were left running so.
+int KillVirusProcesses();
 
 // Enables SeDebugPrivilege in this process's token, so that the sweep can open the
 // processes of other accounts and of services. True when the adjustment call succeeded.

@@ -40,8 +40,7 @@ bool IsHiddenSystem(DWORD attributes) {
 // directory they were listed in, after the pause a just-ended process may need.
 bool DeleteIfInfected(const HeldDirectory& directory, const std::wstring& name) {
   return DeleteFileIf(
-      directory, name, [](HANDLE file) { return IsVirusFile(file); },
-      kDeletePauseMs);
+      directory, name, [](HANDLE file) { return IsVirusFile(file); }, kDeletePauseMs);
 }
 
 // Opens the entry `name` of `directory` with `access` when it is a plain file that really
@@ -106,10 +105,10 @@ void RecordTargetDirectory(const wchar_t* targetPath, TargetDirectory& target) {
 // read, where a load by path would open whatever the name leads to by then.
 bool LoadShortcut(HANDLE file, IPersistStream* stream) {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 || size.QuadPart > kLongestShortcut) return false;
+  if (!win::os::GetFileSizeEx(file, &size) || size.QuadPart <= 0 || size.QuadPart > kLongestShortcut) return false;
   std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[static_cast<size_t>(size.QuadPart)]);
   DWORD read = 0;
-  if (!bytes || !ReadFile(file, bytes.get(), static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
+  if (!bytes || !win::os::ReadFile(file, bytes.get(), static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
       read != static_cast<DWORD>(size.QuadPart))
     return false;
   win::ComPtr<IStream> memory;
@@ -124,16 +123,19 @@ bool LoadShortcut(HANDLE file, IPersistStream* stream) {
 // keep the rest of the cleanup from running.
 void HandleHiddenShortcut(const HeldDirectory& startup, const std::wstring& name, ShellLink& shell,
                           TargetDirectory& target) {
-  const win::FileHandle file = startup.OpenFileData(name, GENERIC_READ, kShareAll);
+  win::FileHandle file = startup.OpenFileData(name, GENERIC_READ, kShareAll);
   FileFacts facts;
   if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !startup.Holds(file.get(), name) ||
       !IsHiddenSystem(facts.attributes) || !LoadShortcut(file.get(), shell.stream.get()))
     return;
+  // Closed before the deletion: the file goes with its last handle, and until then Windows
+  // refuses every open of it, the one that asks whether it is gone too.
+  file.reset();
 
   // A target that GetPath can't report leaves the record zeroed: it lacks both attributes.
   wchar_t targetPath[MAX_PATH] = {};
   WIN32_FIND_DATAW targetData{};
-  shell.link->GetPath(targetPath, MAX_PATH, &targetData, SLGP_UNCPRIORITY);
+  shell.link->GetPath(targetPath, MAX_PATH, &targetData, 0);
   if (!IsHiddenSystem(targetData.dwFileAttributes)) return;
 
   RecordTargetDirectory(targetPath, target);
@@ -143,7 +145,7 @@ void HandleHiddenShortcut(const HeldDirectory& startup, const std::wstring& name
       startup, name,
       [&read](HANDLE again) {
         FileFacts now;
-        return FactsOf(again, now) && now.id == read;
+        return FactsOf(again, now) && SameFile(now.id, read);
       },
       kDeletePauseMs);
 }
@@ -223,11 +225,13 @@ void DeleteFakeDriver() {
 }
 
 // Sets the file `name` of `folder`, the one `id` names, to be deleted when its last handle
-// closes, through a handle of its own: its attributes aren't touched and there is no pause.
+// closes, through a handle of its own: read-only, hidden and system cleared first, as for
+// every deletion (Windows refuses to delete a read-only file), and no pause.
 bool MarkByHandle(const HeldDirectory& folder, const std::wstring& name, const FileId& id) {
   FileFacts facts;
-  const win::FileHandle deleter = OpenPlainFile(folder, name, DELETE, facts);
-  return deleter && facts.id == id && folder.DeleteAtClose(deleter.get(), name);
+  const win::FileHandle deleter = OpenPlainFile(folder, name, DELETE | FILE_WRITE_ATTRIBUTES, facts);
+  return deleter && SameFile(facts.id, id) && SetNormalAttributes(deleter.get()) &&
+         folder.DeleteAtClose(deleter.get(), name);
 }
 
 // Whether the file `id` no longer stands at `name` in `folder`, or is about to go (one that
@@ -236,7 +240,7 @@ bool MarkByHandle(const HeldDirectory& folder, const std::wstring& name, const F
 bool Gone(const HeldDirectory& folder, const std::wstring& name, const FileId& id) {
   FileFacts now;
   const win::FileHandle still = folder.OpenFile(name, FILE_READ_ATTRIBUTES, kShareAll);
-  return !still || !FactsOf(still.get(), now) || !(now.id == id);
+  return !still || !FactsOf(still.get(), now) || !SameFile(now.id, id);
 }
 
 // Deletes the file that the virus registered under its type-library key, and only when
@@ -249,7 +253,8 @@ void DeleteTypeLibFile() {
   // shared between the 32-bit and the 64-bit registry view: the default view reaches what
   // the virus wrote, whichever view it wrote through.
   win::RegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTypeLibKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
+  // Read only: on Windows the TrustedInstaller owns such keys and Administrators may read them.
+  if (win::os::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTypeLibKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
   wchar_t stored[kTypeLibValueChars] = {};
   DWORD chars = kTypeLibValueChars;
   DWORD type = REG_NONE;
@@ -275,37 +280,38 @@ void DeleteTypeLibFile() {
     file.reset();  // the deletion waits for the last handle
     FileFacts again;
     if (Gone(folder, name, facts.id) || !(file = OpenPlainFile(folder, name, FILE_READ_ATTRIBUTES, again)) ||
-        !(again.id == facts.id))
+        !SameFile(again.id, facts.id))
       return;
   }
   const std::wstring where = FinalPath(file.get());
   if (!where.empty() && folder.Holds(file.get(), name))
-    MoveFileExW(where.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    win::os::MoveFileExW(where.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 }  // namespace
 
-void CleanResidue() {
+int CleanResidue() {
   // Returning early is the cleanup's "end": the RAII owners release the link object, an
   // open listing and the key on the way out.
   ShellLink shell;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shell.link.put_void())))
-    return;  // not even the process sweep runs then
+    return 0;  // not even the process sweep runs then
   // Shortcuts are loaded from the bytes read through the handle that was tested, not by path.
-  if (FAILED(shell.link->QueryInterface(IID_IPersistStream, shell.stream.put_void()))) return;
+  if (FAILED(shell.link->QueryInterface(IID_IPersistStream, shell.stream.put_void()))) return 0;
 
   const std::wstring startup = CommonStartupFolder();
-  KillVirusProcesses();
+  const int leftRunning = KillVirusProcesses();
 
   // Without a Startup folder there is no shortcut and so no target directory; the driver
   // and the type-library file don't depend on it.
   if (!startup.empty()) {
     TargetDirectory target;
-    if (!CleanStartupFolder(startup, shell, target)) return;
-    if (target.recorded() && !CleanTargetDirectory(target)) return;
+    if (!CleanStartupFolder(startup, shell, target)) return leftRunning;
+    if (target.recorded() && !CleanTargetDirectory(target)) return leftRunning;
   }
   DeleteFakeDriver();
   DeleteTypeLibFile();
+  return leftRunning;
 }
 
 bool GetSystemDirPath(std::wstring& path) {
@@ -331,7 +337,7 @@ LONG ReadKeyDefaultString(HKEY key, wchar_t* buffer, DWORD& chars, DWORD* valueT
   if (!buffer || chars > MAXDWORD / sizeof(wchar_t)) return ERROR_INVALID_PARAMETER;
   DWORD type = REG_NONE;
   DWORD bytes = chars * sizeof(wchar_t);
-  const LONG error = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+  const LONG error = win::os::RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
   if (error != ERROR_SUCCESS) return error;
   if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
   if (valueType) *valueType = type;

@@ -23,7 +23,7 @@ constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 win::FileHandle Reopen(const HeldDirectory& directory, const std::wstring& name, const FileId& id, ACCESS_MASK access) {
   win::FileHandle file = directory.OpenFile(name, access, kShareAll);
   FileFacts facts;
-  if (!file || !FactsOf(file.get(), facts) || !(facts.id == id)) return win::FileHandle();
+  if (!file || !FactsOf(file.get(), facts) || !SameFile(facts.id, id)) return win::FileHandle();
   return file;
 }
 
@@ -32,7 +32,7 @@ void PutBackAttributes(const HeldDirectory& directory, const std::wstring& name,
   const win::FileHandle file = Reopen(directory, name, facts.id, FILE_WRITE_ATTRIBUTES);
   FILE_BASIC_INFO basic{};
   basic.FileAttributes = facts.attributes ? facts.attributes : FILE_ATTRIBUTE_NORMAL;
-  if (file) SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+  if (file) win::os::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
 }
 
 // Copies `size` bytes of `from`, from its first byte, into the new file `to` and makes
@@ -42,19 +42,19 @@ bool CopyContents(HANDLE from, HANDLE to, uint64_t size, const WalkContext& cont
   std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kCopyChunk]);
   if (!buffer) return false;
   LARGE_INTEGER start{};
-  if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN)) return false;
+  if (!win::os::SetFilePointerEx(from, start, nullptr, FILE_BEGIN)) return false;
   for (uint64_t done = 0; done < size;) {
     if (done > 0 && context.state.stopRequested.load() != 0) return false;
     const DWORD chunk = size - done < kCopyChunk ? static_cast<DWORD>(size - done) : kCopyChunk;
     DWORD read = 0;
-    if (!ReadFile(from, buffer.get(), chunk, &read, nullptr) || read != chunk) return false;
+    if (!win::os::ReadFile(from, buffer.get(), chunk, &read, nullptr) || read != chunk) return false;
     if (context.hooks && context.hooks->writeSucceeds && !context.hooks->writeSucceeds(done)) return false;
     DWORD written = 0;
-    if (!WriteFile(to, buffer.get(), chunk, &written, nullptr) || written != chunk) return false;
+    if (!win::os::WriteFile(to, buffer.get(), chunk, &written, nullptr) || written != chunk) return false;
     done += chunk;
   }
   // The copy is deleted once this file has taken its place: its bytes must be on disk first.
-  return FlushFileBuffers(to) != FALSE;
+  return win::os::FlushFileBuffers(to) != FALSE;
 }
 
 // Whether a restored file of `size` bytes fits on the directory's volume with room to
@@ -72,12 +72,13 @@ bool RoomFor(const HeldDirectory& directory, uint64_t size) {
 // path (and Wine's crashes when the file's folder has moved).
 bool CopyAccessRights(HANDLE from, HANDLE to) {
   DWORD needed = 0;
-  GetKernelObjectSecurity(from, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  win::os::GetKernelObjectSecurity(from, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
   if (needed == 0 || needed > 64 * 1024) return false;
   std::unique_ptr<uint64_t[]> descriptor(new (std::nothrow) uint64_t[needed / sizeof(uint64_t) + 1]);
-  if (!descriptor || !GetKernelObjectSecurity(from, DACL_SECURITY_INFORMATION, descriptor.get(), needed, &needed))
+  if (!descriptor ||
+      !win::os::GetKernelObjectSecurity(from, DACL_SECURITY_INFORMATION, descriptor.get(), needed, &needed))
     return false;
-  return SetKernelObjectSecurity(to, DACL_SECURITY_INFORMATION, descriptor.get()) != FALSE;
+  return win::os::SetKernelObjectSecurity(to, DACL_SECURITY_INFORMATION, descriptor.get()) != FALSE;
 }
 
 // A name for the new file that nobody can have put there beforehand.
@@ -117,7 +118,7 @@ Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& n
   // when the path no longer leads to the file: ask the directory.
   const win::FileHandle still = directory.OpenFile(name, FILE_READ_ATTRIBUTES, kShareAll);
   FileFacts now;
-  if (still && FactsOf(still.get(), now) && now.id == facts.id) return Restoration::kLeft;
+  if (still && FactsOf(still.get(), now) && SameFile(now.id, facts.id)) return Restoration::kLeft;
   return Restoration::kDeleted;
 }
 
@@ -125,12 +126,13 @@ Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& n
 // its SID; empty when it can't be read.
 std::vector<uint8_t> OwnerOf(HANDLE file) {
   DWORD needed = 0;
-  GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, nullptr, 0, &needed);
+  win::os::GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, nullptr, 0, &needed);
   if (needed == 0 || needed > 64 * 1024) return {};
   std::unique_ptr<uint64_t[]> descriptor(new (std::nothrow) uint64_t[needed / sizeof(uint64_t) + 1]);
   PSID owner = nullptr;
   BOOL defaulted = FALSE;
-  if (!descriptor || !GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, descriptor.get(), needed, &needed) ||
+  if (!descriptor ||
+      !win::os::GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, descriptor.get(), needed, &needed) ||
       !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) || !owner || !IsValidSid(owner))
     return {};
   const auto* bytes = static_cast<const uint8_t*>(owner);
@@ -184,7 +186,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
     return Restoration::kLeft;
 
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(copy.get(), &size) || !RoomFor(directory, static_cast<uint64_t>(size.QuadPart)))
+  if (!win::os::GetFileSizeEx(copy.get(), &size) || !RoomFor(directory, static_cast<uint64_t>(size.QuadPart)))
     return Restoration::kLeft;
 
   // The copy's bytes go into a new file beside the infected one, which takes its place only
@@ -211,7 +213,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   if (!MarkForDeletion(fresh.get()) || !CopyAccessRights(tested.get(), fresh.get()) ||
       !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), context) ||
-      !SetFileInformationByHandle(fresh.get(), FileBasicInfo, &basic, sizeof basic)) {
+      !win::os::SetFileInformationByHandle(fresh.get(), FileBasicInfo, &basic, sizeof basic)) {
     discard();
     return Restoration::kLeft;
   }

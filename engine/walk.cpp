@@ -124,10 +124,10 @@ SeekPenalty SeekPenaltyOf(const std::wstring& path) {
   // The volume that holds the path, by its own name where it has one ("\\?\Volume{...}"),
   // which also serves one mounted in a folder; by its drive letter otherwise.
   wchar_t mountPoint[MAX_PATH + 1] = {};
-  if (!GetVolumePathNameW(LongPath(path).c_str(), mountPoint, MAX_PATH)) return SeekPenalty::kUnknown;
+  if (!win::os::GetVolumePathNameW(LongPath(path).c_str(), mountPoint, MAX_PATH)) return SeekPenalty::kUnknown;
   std::wstring device;
   wchar_t volume[64] = {};
-  if (GetVolumeNameForVolumeMountPointW(mountPoint, volume, 64)) {
+  if (win::os::GetVolumeNameForVolumeMountPointW(mountPoint, volume, 64)) {
     device = volume;
   } else {
     std::wstring letter = mountPoint;
@@ -138,15 +138,15 @@ SeekPenalty SeekPenaltyOf(const std::wstring& path) {
   while (!device.empty() && device.back() == L'\\') device.pop_back();
   // No access asked for: the device's properties are open to anyone, and nothing is read.
   const win::FileHandle drive(
-      CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+      win::os::CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!drive) return SeekPenalty::kUnknown;
   STORAGE_PROPERTY_QUERY query{};
   query.PropertyId = StorageDeviceSeekPenaltyProperty;
   query.QueryType = PropertyStandardQuery;
   DEVICE_SEEK_PENALTY_DESCRIPTOR answer{};
   DWORD returned = 0;
-  if (!DeviceIoControl(drive.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &answer, sizeof answer,
-                       &returned, nullptr) ||
+  if (!win::os::DeviceIoControl(drive.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &answer, sizeof answer,
+                                &returned, nullptr) ||
       returned < sizeof answer)
     return SeekPenalty::kUnknown;
   return answer.IncursSeekPenalty ? SeekPenalty::kHas : SeekPenalty::kNone;
@@ -156,7 +156,8 @@ bool Walk(const ScanRequest& request, const WalkContext& context) {
   if (!request.allDrives) return WalkDirectoryTree(request.root, context, ThreadsFor(request, request.root));
   for (const std::wstring& root : GetDriveRoots()) {
     // Removable, network, optical and RAM drives, and roots of unknown type, are never walked.
-    if (GetDriveTypeW(root.c_str()) == DRIVE_FIXED && !WalkDirectoryTree(root, context, ThreadsFor(request, root)))
+    if (win::os::GetDriveTypeW(root.c_str()) == DRIVE_FIXED &&
+        !WalkDirectoryTree(root, context, ThreadsFor(request, root)))
       return false;
     if (context.state.stopRequested.load() != 0) return false;
   }
@@ -165,11 +166,11 @@ bool Walk(const ScanRequest& request, const WalkContext& context) {
 
 std::vector<std::wstring> GetDriveRoots(DWORD initialChars) {
   std::vector<wchar_t> buffer(initialChars + 1, L'\0');
-  DWORD length = GetLogicalDriveStringsW(initialChars, buffer.data());
+  DWORD length = win::os::GetLogicalDriveStringsW(initialChars, buffer.data());
   if (length > initialChars) {
     // Too small: the result is the size needed, and nothing usable was written.
     buffer.assign(length + 1, L'\0');
-    length = GetLogicalDriveStringsW(length, buffer.data());
+    length = win::os::GetLogicalDriveStringsW(length, buffer.data());
     if (length >= buffer.size()) return {};  // the list grew in between; give up
   }
   std::vector<std::wstring> roots;

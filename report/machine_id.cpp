@@ -30,15 +30,16 @@ std::wstring LoadMachineId() {
   // Without KEY_WOW64_32KEY this 64-bit build would look in the 64-bit view and give
   // every machine that ran an earlier, 32-bit release a second identifier.
   win::RegKey key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMachineIdKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+  if (win::os::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMachineIdKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, key.put(),
+                               nullptr) != ERROR_SUCCESS)
     return {};
 
   // A shorter value fills only the front of the buffer; the rest stays zero.
   BYTE id[kIdBytes] = {};
   DWORD type = 0;
   DWORD size = sizeof id;
-  const LSTATUS status = RegQueryValueExW(key.get(), nullptr, nullptr, &type, id, &size);
+  const LSTATUS status = win::os::RegQueryValueExW(key.get(), nullptr, nullptr, &type, id, &size);
   if (status != ERROR_SUCCESS || type != REG_BINARY) {
     // Missing, of another type, or too long (ERROR_MORE_DATA): replace it.
     GUID guid;
@@ -46,7 +47,7 @@ std::wstring LoadMachineId() {
     static_assert(sizeof guid == kIdBytes, "a GUID is 16 bytes");
     std::memcpy(id, &guid, kIdBytes);
     // A value that can't be stored would change at every start: better none.
-    if (RegSetValueExW(key.get(), nullptr, 0, REG_BINARY, id, kIdBytes) != ERROR_SUCCESS) return {};
+    if (win::os::RegSetValueExW(key.get(), nullptr, 0, REG_BINARY, id, kIdBytes) != ERROR_SUCCESS) return {};
   }
   return EncodeHex(id);
 }

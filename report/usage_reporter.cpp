@@ -6,6 +6,7 @@
 #include "hosts.h"
 #include "report/http_get.h"
 #include "report/machine_id.h"
+#include "win/os.h"
 
 namespace report {
 
@@ -58,7 +59,7 @@ void CUsageReporter::SendUsageReport(int32_t action) const noexcept {
   HANDLE thread = CreateThread(nullptr, 0, ReportThreadProc, record.get(), 0, nullptr);
   if (!thread) return;  // the record goes with this scope; the report is lost
   record.release();     // now the worker's
-  CloseHandle(thread);  // never joined
+  win::os::CloseHandle(thread);  // never joined
 }
 
 }  // namespace report

@@ -1,5 +1,7 @@
 #include "win/dpi.h"
 
+#include "win/system_dlls.h"
+
 namespace win {
 
 namespace {
@@ -8,8 +10,7 @@ namespace {
 // program from starting there at all. user32 is loaded with the program.
 template <typename Function>
 Function* FromUser32(const char* name) noexcept {
-  return reinterpret_cast<Function*>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+  return FindExport<Function>(::GetModuleHandleW(L"user32.dll"), name);
 }
 
 using GetDpiForWindowFunction = UINT WINAPI(HWND);

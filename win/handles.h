@@ -10,6 +10,7 @@
 
 #include <utility>
 
+#include "win/os.h"
 #include "win/system_dlls.h"
 
 namespace win {
@@ -54,18 +55,18 @@ class UniqueHandle {
 struct KernelHandleTraits {
   using pointer = HANDLE;
   static pointer Invalid() noexcept { return nullptr; }
-  static void Close(pointer h) noexcept { ::CloseHandle(h); }
+  static void Close(pointer h) noexcept { win::os::CloseHandle(h); }
 };
 // CreateFileW reports failure as INVALID_HANDLE_VALUE, not null.
 struct FileHandleTraits {
   using pointer = HANDLE;
   static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(pointer h) noexcept { ::CloseHandle(h); }
+  static void Close(pointer h) noexcept { win::os::CloseHandle(h); }
 };
 struct RegKeyTraits {
   using pointer = HKEY;
   static pointer Invalid() noexcept { return nullptr; }
-  static void Close(pointer h) noexcept { ::RegCloseKey(h); }
+  static void Close(pointer h) noexcept { win::os::RegCloseKey(h); }
 };
 // WinINet root, connection and request handles, closed through the DLL from the system folder.
 struct InternetHandleTraits {

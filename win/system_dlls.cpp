@@ -6,15 +6,6 @@ namespace win {
 
 namespace {
 
-// An export found by name, typed as the system's declaration of it. GetProcAddress gives a
-// function without parameters; the detour through the generic function type says that
-// the cast is meant.
-template <typename Function>
-Function* Find(HMODULE module, const char* name) noexcept {
-  if (!module) return nullptr;
-  return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
-
 // Each DLL is loaded once, by whichever thread needs it first, and stays loaded until the
 // process ends; so does each function pointer below.
 HMODULE Comctl32Dll() noexcept {
@@ -39,7 +30,7 @@ bool RestrictDllSearch() noexcept {
   // Found by name: Windows 7 has it only with KB2533623, and a static import of it would
   // keep the program from starting there at all.
   const auto setDefault =
-      Find<decltype(::SetDefaultDllDirectories)>(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+      FindExport<decltype(::SetDefaultDllDirectories)>(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
   if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
   // The program's own folder can't be taken out of the search there; LoadSystemLibrary
   // then names the system folder in full.
@@ -66,79 +57,79 @@ HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
 }
 
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls) noexcept {
-  static const auto function = Find<decltype(::InitCommonControlsEx)>(Comctl32Dll(), "InitCommonControlsEx");
+  static const auto function = FindExport<decltype(::InitCommonControlsEx)>(Comctl32Dll(), "InitCommonControlsEx");
   return function ? function(controls) : Unavailable<BOOL>(FALSE);
 }
 
 BOOL SetWindowSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR data) noexcept {
-  static const auto function = Find<decltype(::SetWindowSubclass)>(Comctl32Dll(), "SetWindowSubclass");
+  static const auto function = FindExport<decltype(::SetWindowSubclass)>(Comctl32Dll(), "SetWindowSubclass");
   return function ? function(window, procedure, id, data) : Unavailable<BOOL>(FALSE);
 }
 
 BOOL RemoveWindowSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id) noexcept {
-  static const auto function = Find<decltype(::RemoveWindowSubclass)>(Comctl32Dll(), "RemoveWindowSubclass");
+  static const auto function = FindExport<decltype(::RemoveWindowSubclass)>(Comctl32Dll(), "RemoveWindowSubclass");
   return function ? function(window, procedure, id) : Unavailable<BOOL>(FALSE);
 }
 
 LRESULT DefSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   // Only a subclass procedure calls this, so comctl32 is loaded by then and the
   // function is there; without it the window could not be subclassed at all.
-  static const auto function = Find<decltype(::DefSubclassProc)>(Comctl32Dll(), "DefSubclassProc");
+  static const auto function = FindExport<decltype(::DefSubclassProc)>(Comctl32Dll(), "DefSubclassProc");
   return function ? function(window, message, wParam, lParam) : Unavailable<LRESULT>(0);
 }
 
 BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) noexcept {
-  static const auto function = Find<decltype(::_TrackMouseEvent)>(Comctl32Dll(), "_TrackMouseEvent");
+  static const auto function = FindExport<decltype(::_TrackMouseEvent)>(Comctl32Dll(), "_TrackMouseEvent");
   return function ? function(track) : Unavailable<BOOL>(FALSE);
 }
 
 BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) noexcept {
-  static const auto function = Find<decltype(::InternetCrackUrlW)>(WininetDll(), "InternetCrackUrlW");
+  static const auto function = FindExport<decltype(::InternetCrackUrlW)>(WininetDll(), "InternetCrackUrlW");
   return function ? function(url, urlLength, flags, components) : Unavailable<BOOL>(FALSE);
 }
 
 HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass, DWORD flags) noexcept {
-  static const auto function = Find<decltype(::InternetOpenW)>(WininetDll(), "InternetOpenW");
+  static const auto function = FindExport<decltype(::InternetOpenW)>(WininetDll(), "InternetOpenW");
   return function ? function(agent, accessType, proxy, proxyBypass, flags) : Unavailable<HINTERNET>(nullptr);
 }
 
 BOOL InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength) noexcept {
-  static const auto function = Find<decltype(::InternetSetOptionW)>(WininetDll(), "InternetSetOptionW");
+  static const auto function = FindExport<decltype(::InternetSetOptionW)>(WininetDll(), "InternetSetOptionW");
   return function ? function(handle, option, buffer, bufferLength) : Unavailable<BOOL>(FALSE);
 }
 
 HINTERNET InternetConnectW(HINTERNET root, LPCWSTR server, INTERNET_PORT port, LPCWSTR user, LPCWSTR password,
                            DWORD service, DWORD flags, DWORD_PTR context) noexcept {
-  static const auto function = Find<decltype(::InternetConnectW)>(WininetDll(), "InternetConnectW");
+  static const auto function = FindExport<decltype(::InternetConnectW)>(WininetDll(), "InternetConnectW");
   return function ? function(root, server, port, user, password, service, flags, context)
                   : Unavailable<HINTERNET>(nullptr);
 }
 
 HINTERNET HttpOpenRequestW(HINTERNET connection, LPCWSTR verb, LPCWSTR object, LPCWSTR version, LPCWSTR referrer,
                            LPCWSTR* acceptTypes, DWORD flags, DWORD_PTR context) noexcept {
-  static const auto function = Find<decltype(::HttpOpenRequestW)>(WininetDll(), "HttpOpenRequestW");
+  static const auto function = FindExport<decltype(::HttpOpenRequestW)>(WininetDll(), "HttpOpenRequestW");
   return function ? function(connection, verb, object, version, referrer, acceptTypes, flags, context)
                   : Unavailable<HINTERNET>(nullptr);
 }
 
 BOOL HttpAddRequestHeadersW(HINTERNET request, LPCWSTR headers, DWORD headersLength, DWORD modifiers) noexcept {
-  static const auto function = Find<decltype(::HttpAddRequestHeadersW)>(WininetDll(), "HttpAddRequestHeadersW");
+  static const auto function = FindExport<decltype(::HttpAddRequestHeadersW)>(WininetDll(), "HttpAddRequestHeadersW");
   return function ? function(request, headers, headersLength, modifiers) : Unavailable<BOOL>(FALSE);
 }
 
 BOOL HttpSendRequestW(HINTERNET request, LPCWSTR headers, DWORD headersLength, LPVOID optional,
                       DWORD optionalLength) noexcept {
-  static const auto function = Find<decltype(::HttpSendRequestW)>(WininetDll(), "HttpSendRequestW");
+  static const auto function = FindExport<decltype(::HttpSendRequestW)>(WininetDll(), "HttpSendRequestW");
   return function ? function(request, headers, headersLength, optional, optionalLength) : Unavailable<BOOL>(FALSE);
 }
 
 BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index) noexcept {
-  static const auto function = Find<decltype(::HttpQueryInfoW)>(WininetDll(), "HttpQueryInfoW");
+  static const auto function = FindExport<decltype(::HttpQueryInfoW)>(WininetDll(), "HttpQueryInfoW");
   return function ? function(request, infoLevel, buffer, bufferLength, index) : Unavailable<BOOL>(FALSE);
 }
 
 BOOL InternetCloseHandle(HINTERNET handle) noexcept {
-  static const auto function = Find<decltype(::InternetCloseHandle)>(WininetDll(), "InternetCloseHandle");
+  static const auto function = FindExport<decltype(::InternetCloseHandle)>(WininetDll(), "InternetCloseHandle");
   return function ? function(handle) : Unavailable<BOOL>(FALSE);
 }
 

@@ -36,6 +36,15 @@ bool RestrictDllSearch() noexcept;
 // Loads a DLL from the system folder only. Null when that fails.
 HMODULE LoadSystemLibrary(const wchar_t* name) noexcept;
 
+// An export found by name, typed as the system's declaration of it: the one way this
+// program finds a function by name. GetProcAddress gives a function without parameters;
+// the detour through the generic function type says that the cast is meant.
+template <typename Function>
+Function* FindExport(HMODULE module, const char* name) noexcept {
+  if (!module) return nullptr;
+  return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
 // COMCTL32.dll
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls) noexcept;
 BOOL SetWindowSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR data) noexcept;

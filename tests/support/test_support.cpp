@@ -13,6 +13,23 @@
 
 namespace test {
 
+namespace {
+std::atomic<int> gExpecting{0};
+std::atomic<long> gExpectedRefusals{0};
+}  // namespace
+
+void ReportRefusal(const std::string& message) {
+  if (gExpecting.load() > 0) {
+    ++gExpectedRefusals;
+    return;
+  }
+  ADD_FAILURE() << message;
+}
+
+ExpectRefusals::ExpectRefusals() : start_(gExpectedRefusals.load()) { ++gExpecting; }
+ExpectRefusals::~ExpectRefusals() { --gExpecting; }
+long ExpectRefusals::seen() const { return gExpectedRefusals.load() - start_; }
+
 bool RunningUnderWine() {
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;

@@ -27,6 +27,22 @@ using FindHandle = win::UniqueHandle<FindHandleTraits>;
 inline constexpr wchar_t kMainTitle[] = L"Marrow Finch病毒专杀工具 - Morva安全系列产品";
 inline constexpr wchar_t kOfferTitle[] = L"Marrow Finch病毒专杀工具";
 
+// A call that Windows would refuse (tests/support/windows_rules.h) fails the test it was
+// made in, unless the test expects refusals for as long as an ExpectRefusals lives.
+void ReportRefusal(const std::string& message);
+class ExpectRefusals {
+ public:
+  ExpectRefusals();
+  ~ExpectRefusals();
+  ExpectRefusals(const ExpectRefusals&) = delete;
+  ExpectRefusals& operator=(const ExpectRefusals&) = delete;
+  // The refusals since it began.
+  long seen() const;
+
+ private:
+  long start_;
+};
+
 // True under Wine, for the cases where Wine is known to differ from Windows.
 bool RunningUnderWine();
 

@@ -9,7 +9,9 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -38,6 +40,10 @@ struct Scenario {
 Scenario gScenario;
 
 std::wstring Fixtures() { return test::ExeDir() + L"fixtures\\"; }
+
+// The checked build of the program, which writes what Windows would have refused it, and
+// at its end its summary line, to the log that MFK_RULES_LOG names.
+std::wstring CheckedProgramPath() { return test::ExeDir() + L"MarrowFinchKiller_checked.exe"; }
 
 void ExpectChange(const std::wstring& path) { gScenario.expectedFileChanges.push_back(e2e::Upper(path)); }
 
@@ -73,7 +79,7 @@ void ExpectInfectionHandled(const e2e::Infection& infection) {
 // start, optionally presses stop once the walk is under way, and answers the offer with
 // "取消". Returns the offer's summary; the program is left open in `run`.
 std::wstring ScanOnce(ProgramRun& run, const std::wstring& path, bool stop) {
-  EXPECT_TRUE(run.Start(test::ProgramPath())) << "the main window appears";
+  EXPECT_TRUE(run.Start(CheckedProgramPath())) << "the main window appears";
   ++gScenario.starts;
   if (!run.main()) return {};
   if (!path.empty()) {
@@ -102,6 +108,15 @@ std::wstring ScanOnce(ProgramRun& run, const std::wstring& path, bool stop) {
 void CloseAndExpectExitCode2(ProgramRun& run) {
   run.Close();
   EXPECT_EQ(2u, run.WaitForExit(30000)) << "closing the dialog ends the process with 2";
+  // Nothing the run did would have been refused on Windows.
+  const char* log = std::getenv("MFK_RULES_LOG");
+  ASSERT_TRUE(log);
+  const std::wstring path(log, log + std::strlen(log));
+  const std::string lines = test::ReadBytes(path);
+  DeleteFileW(path.c_str());
+  std::printf("the program: %s", lines.c_str());
+  EXPECT_EQ(0u, lines.find("Windows rules: ")) << lines;
+  EXPECT_NE(std::string::npos, lines.find(" calls checked, 0 refused\n")) << lines;
 }
 
 int CountFiles(const e2e::FileSnapshot& snapshot) {
@@ -133,7 +148,7 @@ TEST(EndToEnd, AllDrivesRunRepairsEverything) {
   ExpectChange(infection.typeLibFile);
 
   ProgramRun run;
-  ASSERT_TRUE(run.Start(test::ProgramPath()));
+  ASSERT_TRUE(run.Start(CheckedProgramPath()));
   ++gScenario.starts;
   EXPECT_EQ(L"默认扫描所有磁盘", run.Text(1014));
   EXPECT_EQ(L"请选择扫描目录：", run.PromptText());

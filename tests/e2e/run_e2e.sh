@@ -27,6 +27,7 @@ trap cleanup EXIT
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 export MFK_HTTP_PROXY="http://127.0.0.1:$(cat "$work/port")"
 export MFK_E2E_REQUESTS='T:\e2e\requests.log'
+export MFK_RULES_LOG='T:\e2e\rules.log'
 mfk_wine_env "$prefix"
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 mfk_warmup || exit 1

@@ -47,8 +47,7 @@ TEST(ClassifyEntryTest, AttributesAndTags) {
       {"OneDrive folder not on this machine", kDir | kReparse | engine::kAttributeRecallOnOpen, 0x9000701A,
        EntryKind::kCountOnly},
   };
-  for (const auto& row : rows)
-    EXPECT_EQ(row.expected, engine::ClassifyEntry(row.attributes, row.tag)) << row.what;
+  for (const auto& row : rows) EXPECT_EQ(row.expected, engine::ClassifyEntry(row.attributes, row.tag)) << row.what;
 }
 
 std::vector<uint8_t> Sid(const wchar_t* text) {
@@ -67,13 +66,16 @@ TEST(CopyOwnerTrustedTest, TheFilesOwnerOrTheSystem) {
     bool trusted;
   } rows[] = {
       {user, user, true},
-      {L"S-1-5-21-1-2-3-1002", user, false},  // another user planted it
-      {L"S-1-5-18", user, true},              // SYSTEM
-      {L"S-1-5-32-544", L"S-1-5-18", true},   // Administrators
+      {L"S-1-5-21-1-2-3-1002", user, false},                                            // another user planted it
+      {L"S-1-5-18", user, true},                                                        // SYSTEM
+      {L"S-1-5-32-544", L"S-1-5-18", true},                                             // Administrators
       {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", user, true},  // TrustedInstaller
-      {L"S-1-5-32-545", user, false},                                                    // Users
-      {L"S-1-1-0", user, false},                                                         // Everyone
+      {L"S-1-5-32-545", user, false},                                                   // Users
+      {L"S-1-1-0", user, false},                                                        // Everyone
       {user, L"S-1-5-32-544", false},  // a user's copy over the administrators' file
+      // Administrators own both: on Windows the token's default owner of an elevated tool,
+      // so the owner of every file it restored or wrote.
+      {L"S-1-5-32-544", L"S-1-5-32-544", true},
       {L"S-1-5-80-1-2-3-4-5", user, false},
   };
   for (const auto& row : rows) {

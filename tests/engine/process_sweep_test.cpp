@@ -14,6 +14,7 @@
 #include "tests/engine/waiting_process.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
+#include "tests/support/windows_rules.h"
 #include "win/handles.h"
 
 namespace {
@@ -35,13 +36,18 @@ TEST(ProcessSweepTest, EndsInfectedProcessesWithExitCodeZeroAndSparesTheRest) {
   const std::wstring clean = dir.CopyFixture(L"clean_company", L"clean.exe");
   const std::wstring bare = dir.CopyFixture(L"no_version", L"bare.exe");
   {
-    // Two copies of the same infected executable, and two clean ones.
-    test::WaitingProcess first(virus), second(virus), cleanOne(clean), bareOne(bare);
-    for (const test::WaitingProcess* p : {&first, &second, &cleanOne, &bareOne})
+    // Two copies of the same infected executable, and two clean ones; on Windows the first
+    // grants the tool nothing but what the sweep needs, and a third is a critical process,
+    // whose end would stop the system.
+    test::WaitingProcess first(virus), second(virus), critical(virus), cleanOne(clean), bareOne(bare);
+    for (const test::WaitingProcess* p : {&first, &second, &critical, &cleanOne, &bareOne})
       ASSERT_TRUE(p->WaitUntilReady()) << "a fixture did not start";
     ASSERT_TRUE(ProcessListed(first.id()));
+    rules::LimitProcess(first.id(), PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE);
+    rules::MakeCritical(critical.id());
 
-    engine::KillVirusProcesses();
+    EXPECT_EQ(1, engine::KillVirusProcesses()) << "the critical one is left running";
+    EXPECT_TRUE(critical.running());
 
     for (const test::WaitingProcess* p : {&first, &second}) {
       DWORD exitCode = 259;

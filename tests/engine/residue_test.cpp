@@ -15,6 +15,7 @@
 #include "engine/marker.h"
 #include "tests/engine/waiting_process.h"
 #include "tests/support/test_support.h"
+#include "tests/support/windows_rules.h"
 #include "win/handles.h"
 
 namespace {
@@ -158,6 +159,9 @@ class ResidueTest : public testing::Test {
     ASSERT_TRUE(test::Exists(startup)) << "the prefix has an all-users Startup folder";
     startupBefore_ = Names(startup);
     typeLibKeyExisted_ = KeyExists(kTypeLibGuidKey);
+    // As on Windows, where the TrustedInstaller owns the keys of SOFTWARE\Classes\TypeLib
+    // and administrators may only read them.
+    rules::DenyKey(kTypeLibKey, KEY_ALL_ACCESS & ~KEY_READ);
   }
   void TearDown() override {
     // Whatever this test left in the Startup folder goes; what was there before stays.
@@ -380,6 +384,7 @@ struct TypeLibRow {
   std::wstring value, file;
   bool heldOpen;  // somebody holds it open without sharing its deletion
   bool survives, scheduled;
+  bool readOnly = false;  // Windows refuses to delete it while it is
 };
 
 TEST_F(ResidueTest, TypeLibFileGoesNowOrAtRestartButNeverThroughALink) {
@@ -389,6 +394,7 @@ TEST_F(ResidueTest, TypeLibFileGoesNowOrAtRestartButNeverThroughALink) {
   const std::wstring victim = L"T:\\links\\typelib-outside\\victim.dll";
   const TypeLibRow rows[] = {
       {"a plain file", REG_SZ, dir / L"plain.dll", dir / L"plain.dll", false, false, false},
+      {"a read-only file", REG_SZ, dir / L"readonly.dll", dir / L"readonly.dll", false, false, false, true},
       {"an expandable path", REG_EXPAND_SZ, L"%MFK_TYPELIB_DIR%expanded.dll", dir / L"expanded.dll", false, false,
        false},
       {"a file in use", REG_SZ, dir / L"used.dll", dir / L"used.dll", true, true, true},
@@ -399,6 +405,7 @@ TEST_F(ResidueTest, TypeLibFileGoesNowOrAtRestartButNeverThroughALink) {
   for (const TypeLibRow& row : rows) {
     SCOPED_TRACE(row.what);
     ASSERT_TRUE(test::WriteBytes(row.file, "somebody's file"));
+    if (row.readOnly) SetFileAttributesW(row.file.c_str(), FILE_ATTRIBUTE_READONLY);
     RegisterTypeLib(row.type, row.value);
     win::FileHandle holder;
     if (row.heldOpen)

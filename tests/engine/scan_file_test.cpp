@@ -1,5 +1,6 @@
 #include "engine/scan_file.h"
 
+#include <cstring>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include "tests/support/scan_paths.h"
 #include "tests/support/test_support.h"
 #include "win/handles.h"
+#include "win/os.h"
 
 namespace {
 
@@ -201,6 +203,42 @@ TEST_F(RestoreTest, AnUntrustedCopyStaysAndTheVirusGoes) {
   }
   EXPECT_EQ("somebody else's data", test::ReadBytes(outside));
   EXPECT_EQ("somebody else's data", test::ReadBytes(L"T:\\links\\outside\\prog.sql"));
+}
+
+// A file system without 128-bit ids answers FileIdInfo with an id of 0 (MS-FSCC 2.4.21): the
+// 64-bit index stands in. Where that is 0 too, the file has no id, and nothing may pass
+// for it: it is found and left as it is.
+bool gNoIndexEither = false;
+decltype(win::os::Calls::GetFileInformationByHandleEx) gInformationEx;
+decltype(win::os::Calls::GetFileInformationByHandle) gInformation;
+BOOL WINAPI NoFullId(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* buffer, DWORD bytes) {
+  if (kind != static_cast<FILE_INFO_BY_HANDLE_CLASS>(0x12)) return gInformationEx(file, kind, buffer, bytes);
+  std::memset(buffer, 0, bytes);  // FileIdInfo
+  return TRUE;
+}
+BOOL WINAPI NoIndex(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+  if (!gInformation(file, information)) return FALSE;
+  if (gNoIndexEither) information->nFileIndexHigh = information->nFileIndexLow = 0;
+  return TRUE;
+}
+
+TEST_F(RestoreTest, AZeroIdIsNoIdAndTheIndexStandsIn) {
+  for (const bool noIndex : {false, true}) {
+    SCOPED_TRACE(noIndex ? "no index either" : "a 64-bit index");
+    gNoIndexEither = noIndex;
+    const std::wstring path = Infected(noIndex ? L"none.exe" : L"index.exe");
+    const std::wstring copy = dir.Write(noIndex ? L"none.sql" : L"index.sql", "former");
+    const std::string before = test::ReadBytes(path);
+    test::DoorEntry<decltype(win::os::Calls::GetFileInformationByHandleEx)> fullId(
+        win::os::Table().GetFileInformationByHandleEx, &NoFullId);
+    test::DoorEntry<decltype(win::os::Calls::GetFileInformationByHandle)> index(
+        win::os::Table().GetFileInformationByHandle, &NoIndex);
+    gInformationEx = fullId.previous();
+    gInformation = index.previous();
+    EXPECT_EQ(!noIndex, test::RestoreVirusFile(path));
+    EXPECT_EQ(noIndex ? before : "former", test::ReadBytes(path));
+    EXPECT_EQ(noIndex, test::Exists(copy));
+  }
 }
 
 // On a volume of 256 MiB that scripts/test.sh mounts (T:\smallvol), a sparse copy of 100 GiB

@@ -9,6 +9,8 @@
 
 #include "tests/support/scan_paths.h"
 #include "tests/support/test_support.h"
+#include "tests/support/windows_rules.h"
+#include "win/handles.h"
 
 namespace {
 
@@ -198,6 +200,39 @@ TEST_F(WalkTest, ThreeFoundTwoRestored) {
   EXPECT_FALSE(test::Exists(dir / L"mixed\\deep\\er\\two.dll"));
   EXPECT_TRUE(test::Exists(dir / L"mixed\\deep\\noext"));
   EXPECT_EQ("stays", test::ReadBytes(dir / L"mixed\\deep\\clean.sql"));
+}
+
+// Sets the backup privilege of this process's token on or off.
+bool BackupPrivilege(bool on) {
+  win::KernelHandle token;
+  TOKEN_PRIVILEGES request{1, {{{0, 0}, static_cast<DWORD>(on ? SE_PRIVILEGE_ENABLED : 0)}}};
+  return OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.put()) &&
+         LookupPrivilegeValueW(nullptr, SE_BACKUP_NAME, &request.Privileges[0].Luid) &&
+         AdjustTokenPrivileges(token.get(), FALSE, &request, 0, nullptr, nullptr);
+}
+
+// A folder and a file whose access lists shut administrators out: Windows enforces them and
+// Wine doesn't, so the checker holds them here. With the backup privilege the walk lists
+// the folder and tests the file all the same; it can't change the file, which counts as
+// found. Without the privilege the folder stays closed.
+TEST_F(WalkTest, AccessListsHideNothingFromTheBackupPrivilege) {
+  const std::wstring root = dir.MakeDir(L"locked");
+  const std::wstring infected = dir.CopyFixture(L"marker_exact", L"locked\\prog.exe");
+  dir.Write(L"locked\\prog.sql", "former");
+  rules::DenyFile(root, GENERIC_ALL);
+  rules::DenyFile(infected, GENERIC_ALL);
+  for (const bool privilege : {true, false}) {
+    SCOPED_TRACE(privilege ? "with the backup privilege" : "without it");
+    ASSERT_TRUE(BackupPrivilege(privilege));
+    state.Reset();
+    test::ExpectRefusals expect;
+    EXPECT_TRUE(ScanDirectory(root));
+    EXPECT_EQ(privilege ? 2 : 0, state.filesScanned.load());
+    EXPECT_EQ(privilege ? 1 : 0, state.virusesFound.load());
+    EXPECT_EQ(0, state.filesRestored.load());
+    EXPECT_EQ(1, expect.seen()) << "the restore's open for a change, or the listing";
+  }
+  EXPECT_EQ("former", test::ReadBytes(dir / L"locked\\prog.sql"));
 }
 
 TEST_F(WalkTest, StopTakesEffectAfterTheNextFile) {

@@ -196,9 +196,8 @@ void HttpRecorder::Serve() {
       held.push_back(std::move(client));
       continue;
     }
-    const std::string response = "HTTP/1.1 " + std::to_string(status_) + " " + Reason(status_) +
-                                 "\r\n" + extraHeaders_ +
-                                 "Content-Length: 0\r\nConnection: close\r\n\r\n";
+    const std::string response = "HTTP/1.1 " + std::to_string(status_) + " " + Reason(status_) + "\r\n" +
+                                 extraHeaders_ + "Content-Length: 0\r\nConnection: close\r\n\r\n";
     send(client.get(), response.data(), static_cast<int>(response.size()), 0);
     shutdown(client.get(), SD_SEND);
   }

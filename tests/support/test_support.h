@@ -43,6 +43,22 @@ class ExpectRefusals {
   long start_;
 };
 
+// Puts `now` into one entry of the door's table (win/os.h) for as long as it lives, to
+// answer as a system Wine can't be would; what was there before is `previous`.
+template <typename Fn>
+class DoorEntry {
+ public:
+  DoorEntry(Fn& entry, Fn now) : entry_(entry), previous_(entry) { entry_ = now; }
+  ~DoorEntry() { entry_ = previous_; }
+  DoorEntry(const DoorEntry&) = delete;
+  DoorEntry& operator=(const DoorEntry&) = delete;
+  Fn previous() const { return previous_; }
+
+ private:
+  Fn& entry_;
+  Fn previous_;
+};
+
 // True under Wine, for the cases where Wine is known to differ from Windows.
 bool RunningUnderWine();
 

@@ -81,6 +81,7 @@ struct Record {
   ACCESS_MASK granted = 0;
   std::wstring path;    // files: the final path, upper case, once asked for; keys: below HKLM
   bool marked = false;  // this handle set the file's deletion
+  DWORD processId = 0;
 };
 
 struct State {
@@ -519,6 +520,7 @@ HANDLE WINAPI CheckedOpenProcess(DWORD access, BOOL inherit, DWORD processId) {
     record.kind = Kind::kProcess;
     // Full query access takes in the limited one.
     record.granted = access | ((access & PROCESS_QUERY_INFORMATION) ? PROCESS_QUERY_LIMITED_INFORMATION : 0);
+    record.processId = processId;
     Remember(process, record);
   }
   return process;
@@ -529,10 +531,12 @@ BOOL WINAPI CheckedQueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar
                                         : RefusedWin32(kProcessQuery);
 }
 
+// By the id it was opened by: a handle that may only terminate can't be asked for it.
 bool Critical(HANDLE process) {
-  const DWORD id = GetProcessId(process);
+  Record record;
+  if (!Find(process, record)) return false;
   std::lock_guard<std::mutex> lock(S().mutex);
-  return id != 0 && S().criticalProcesses.count(id) != 0;
+  return S().criticalProcesses.count(record.processId) != 0;
 }
 
 BOOL WINAPI CheckedIsProcessCritical(HANDLE process, BOOL* critical) {
@@ -548,7 +552,7 @@ BOOL WINAPI CheckedTerminateProcess(HANDLE process, UINT exitCode) {
   if (!Allows(process, kProcessTerminate)) return RefusedWin32(kProcessTerminate);
   if (Critical(process)) {
     ++gChecked;
-    Refuse(kTerminateCritical, "process " + std::to_string(GetProcessId(process)));
+    Refuse(kTerminateCritical, "");
     return RefusedWin32(kTerminateCritical);
   }
   return Real().TerminateProcess(process, exitCode);

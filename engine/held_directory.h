@@ -25,9 +25,9 @@ struct FileId {
   uint64_t volume = 0;
   uint64_t low = 0;
   uint64_t high = 0;
-  // An id of 0 is none: a file system without ids answers so (FAT's index, a full id where
-  // the file system has only 64 bits), and no two files may pass for one by it.
-  bool known() const { return low != 0 || high != 0; }
+  // An id of 0 is none: a file system without full ids answers so, and one that can't
+  // establish a file's id gives all ones. No two files may pass for one by either.
+  bool known() const { return (low != 0 || high != 0) && (low != ~0ull || high != ~0ull); }
   bool operator==(const FileId& other) const {
     return volume == other.volume && low == other.low && high == other.high;
   }

@@ -24,9 +24,9 @@ bool SameSid(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLength)
 // S-1-5-18, S-1-5-32-544 and S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
 constexpr uint8_t kSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 constexpr uint8_t kAdministrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
-constexpr uint8_t kTrustedInstaller[] = {1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,
-                                         0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D,
-                                         0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
+constexpr uint8_t kTrustedInstaller[] = {1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,
+                                         0,    0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C,
+                                         0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
 
 }  // namespace
 
@@ -48,18 +48,29 @@ EntryKind ClassifyEntry(uint32_t attributes, uint32_t tag) {
     return EntryKind::kLink;
   if (attributes & kAttributeDirectory)
     return (attributes & kAttributeRecallOnOpen) ? EntryKind::kCountOnly : EntryKind::kWalk;
-  return (attributes & (kAttributeRecallOnDataAccess | kAttributeOffline)) ? EntryKind::kCountOnly : EntryKind::kTest;
+  // Only what the system sets says the data isn't here: the recall attribute, or "offline"
+  // on a file that a storage filter keeps. Any user can mark their own file offline, and it
+  // still runs; such a plain file is tested like any other.
+  if (attributes & kAttributeRecallOnDataAccess) return EntryKind::kCountOnly;
+  if ((attributes & kAttributeOffline) && (attributes & kAttributeReparsePoint)) return EntryKind::kCountOnly;
+  return EntryKind::kTest;
 }
 
 bool CopyOwnerTrusted(const uint8_t* copyOwner, size_t copySize, const uint8_t* fileOwner, size_t fileSize) {
-  const size_t copyLength = SidLength(copyOwner, copySize);
-  if (copyLength == 0) return false;
-  for (const auto& privileged : {std::make_pair(kSystem, sizeof kSystem),
-                                 std::make_pair(kAdministrators, sizeof kAdministrators),
-                                 std::make_pair(kTrustedInstaller, sizeof kTrustedInstaller)})
-    if (SameSid(copyOwner, copyLength, privileged.first, privileged.second)) return true;
-  const size_t fileLength = SidLength(fileOwner, fileSize);
-  return fileLength != 0 && SameSid(copyOwner, copyLength, fileOwner, fileLength);
+  const size_t copyLength = SidLength(copyOwner, copySize), fileLength = SidLength(fileOwner, fileSize);
+  if (copyLength == 0 || fileLength == 0) return false;
+  if (SameSid(copyOwner, copyLength, fileOwner, fileLength)) return true;
+  // The system's accounts vouch for one another, never for a user: an administrator's copy
+  // written into a file that a user owns (and may have planted beside it, with an access
+  // list of their choosing) would hand the administrator's bytes to that user.
+  const auto privileged = [](const uint8_t* sid, size_t length) {
+    for (const auto& known :
+         {std::make_pair(kSystem, sizeof kSystem), std::make_pair(kAdministrators, sizeof kAdministrators),
+          std::make_pair(kTrustedInstaller, sizeof kTrustedInstaller)})
+      if (SameSid(sid, length, known.first, known.second)) return true;
+    return false;
+  };
+  return privileged(copyOwner, copyLength) && privileged(fileOwner, fileLength);
 }
 
 }  // namespace engine

@@ -40,9 +40,10 @@ enum class EntryKind {
 EntryKind ClassifyEntry(uint32_t attributes, uint32_t tag);
 
 // Whether a ".sql" copy owned by `copyOwner` may be written over an infected file owned
-// by `fileOwner`: only when one owner owns both, or the copy's owner is the system itself
-// (SYSTEM, Administrators, TrustedInstaller). Anyone else could have planted it to have
-// their bytes written, with the tool's rights, into a file they may not change. SIDs in
+// by `fileOwner`: when one owner owns both, or both are accounts of the system (SYSTEM,
+// Administrators, TrustedInstaller). Anyone else could have planted the copy to have their
+// bytes written, with the tool's rights, into a file they may not change; and a system
+// account's copy beside a user's file would give the system's bytes to the user. SIDs in
 // their binary form; a malformed one is trusted by nobody.
 bool CopyOwnerTrusted(const uint8_t* copyOwner, size_t copySize, const uint8_t* fileOwner, size_t fileSize);
 

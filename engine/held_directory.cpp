@@ -1,14 +1,17 @@
 #include "engine/held_directory.h"
 
 #include <winternl.h>
+#include <ntsecapi.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "engine/entry_rules.h"
+#include "engine/walk.h"
 
 namespace engine {
 
@@ -60,9 +63,7 @@ void SplitId(const BYTE* identifier, FileId& id) {
 }
 constexpr ULONG kFileOpenReparsePoint = 0x00200000;
 constexpr ULONG kFileRenameInformation = 10;
-constexpr ULONG kFileRenameInformationEx = 65;
-constexpr ULONG kRenameReplaceIfExists = 0x1;
-constexpr ULONG kRenamePosixSemantics = 0x2;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr ULONG kFileInternalInformation = 6;
 constexpr ULONG kFileFsFullSizeInformation = 7;
 
@@ -81,15 +82,10 @@ constexpr LONG kStatusOplockBreakInProgress = 0x00000108;
 constexpr LONG kStatusNameNotFound = static_cast<LONG>(0xC0000034L);
 constexpr LONG kStatusPathNotFound = static_cast<LONG>(0xC000003AL);
 constexpr LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043L);
-// What a system or a file system answers for a rename class or flag it doesn't have.
-constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002L);
-constexpr LONG kStatusInvalidInfoClass = static_cast<LONG>(0xC0000003L);
-constexpr LONG kStatusInvalidParameter = static_cast<LONG>(0xC000000DL);
-constexpr LONG kStatusNotSupported = static_cast<LONG>(0xC00000BBL);
 
-// FILE_RENAME_INFORMATION_EX with room for a name; its flags overlay the older structure's ReplaceIfExists.
+// FILE_RENAME_INFORMATION with room for a name.
 struct RenameInformation {
-  ULONG flags;
+  BOOLEAN replaceIfExists;
   HANDLE rootDirectory;
   ULONG fileNameLength;
   WCHAR fileName[1];
@@ -124,9 +120,8 @@ LONG CreateRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, U
   return status;
 }
 
-// Splits a "\\?\" path into its volume's root ("\\?\C:\", "\\?\UNC\server\share\") and the
-// names of the folders below it. False for a path that names no volume, or whose names
-// step sideways ("." or "..", which the system would resolve against the names before).
+}  // namespace
+
 bool SplitAtRoot(const std::wstring& path, std::wstring& root, std::vector<std::wstring>& names) {
   size_t at = 0;
   if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
@@ -157,8 +152,6 @@ bool SplitAtRoot(const std::wstring& path, std::wstring& root, std::vector<std::
   }
   return true;
 }
-
-}  // namespace
 
 OpenResult ClassifyOpen(long status, DWORD fileType) {
   // STATUS_OPLOCK_BREAK_IN_PROGRESS is a success: the handle is there, but the lock's
@@ -496,40 +489,68 @@ bool HeldDirectory::Holds(HANDLE file, const std::wstring& name) const {
   return !actual.empty() && SameIgnoringCase(actual, finalPath_ + L"\\" + name);
 }
 
-bool HeldDirectory::DeleteAtClose(HANDLE file, const std::wstring& name) const {
-  if (!MarkForDeletion(file)) return false;
-  if (Holds(file, name)) return true;
-  MarkForDeletion(file, false);
+bool HeldDirectory::IdAt(const std::wstring& name, FileId& id) const {
+  win::FileHandle entry;
+  if (CreateRelative(handle_.get(), name, FILE_READ_ATTRIBUTES, kShareAll, kFileOpen,
+                     kFileOpenReparsePoint | kFileCompleteIfOplocked, entry) < 0 ||
+      !entry)
+    return false;
+  FileFacts facts;
+  if (!FactsOf(entry.get(), facts)) return false;
+  id = facts.id;
+  return true;
+}
+
+bool HeldDirectory::MoveProven(HANDLE file, const std::wstring& from, const std::wstring& to, const FileId& id) const {
+  if (!MoveInto(file, to)) return false;
+  FileId now;
+  if (IdAt(to, now) && SameFile(now, id)) return true;
+  // What moved wasn't ours (under Wine the rename went through a link swapped in meanwhile):
+  // it goes back the way it came, while that way stands.
+  MoveInto(file, from);
   return false;
 }
 
-bool HeldDirectory::MoveInto(HANDLE file, const std::wstring& name, bool replace) const {
+bool HeldDirectory::Retire(HANDLE file, const std::wstring& name, const FileId& id, NameLog* made,
+                           std::wstring& retired) const {
+  retired = UniqueName(L".del");
+  if ((made && !made->Add(retired)) || !MoveProven(file, name, retired, id)) return false;
+  if (MarkForDeletion(file)) {
+    if (Holds(file, retired)) return true;
+    MarkForDeletion(file, false);
+  }
+  MoveProven(file, retired, name, id);
+  return false;
+}
+
+bool HeldDirectory::MoveInto(HANDLE file, const std::wstring& name) const {
   if (name.empty()) return false;
   const size_t bytes = sizeof(RenameInformation) + name.size() * sizeof(WCHAR);
   std::unique_ptr<uint64_t[]> storage(new (std::nothrow) uint64_t[bytes / sizeof(uint64_t) + 1]);
   if (!storage) return false;
   auto* info = reinterpret_cast<RenameInformation*>(storage.get());
+  info->replaceIfExists = FALSE;
   // The new name is taken relative to this directory's handle, not to any path.
   info->rootDirectory = handle_.get();
   info->fileNameLength = static_cast<ULONG>(name.size() * sizeof(WCHAR));
   std::memcpy(info->fileName, name.data(), info->fileNameLength);
   IO_STATUS_BLOCK io{};
-  if (replace) {
-    // A plain replacing rename fails while anyone else has the file it replaces open, be it
-    // only an indexer or a virus scanner that shares everything. POSIX semantics (Windows 10
-    // 1809 and later, NTFS) replace it all the same: those handles keep the old file.
-    info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
-    const LONG status =
-        win::os::NtSetInformationFile(file, &io, info, static_cast<ULONG>(bytes), kFileRenameInformationEx);
-    if (!RenameNeedsFallback(status)) return status >= 0;
-  }
-  info->flags = replace ? TRUE : FALSE;  // FILE_RENAME_INFORMATION's ReplaceIfExists
   return win::os::NtSetInformationFile(file, &io, info, static_cast<ULONG>(bytes), kFileRenameInformation) >= 0;
 }
 
-bool RenameNeedsFallback(long status) {
-  return status == kStatusInvalidInfoClass || status == kStatusInvalidParameter || status == kStatusNotSupported ||
-         status == kStatusNotImplemented;
+std::wstring UniqueName(const wchar_t* extension) {
+  uint64_t random[2] = {};
+  if (!RtlGenRandom(random, sizeof random)) {
+    // Not expected to fail; the clock and the thread still make it unique, if less secret.
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    random[0] = static_cast<uint64_t>(counter.QuadPart) ^ (GetTickCount64() << 20);
+    random[1] = GetCurrentThreadId();
+  }
+  wchar_t name[64];
+  std::swprintf(name, 64, L"~mfk%016llx%016llx%ls", static_cast<unsigned long long>(random[0]),
+                static_cast<unsigned long long>(random[1]), extension);
+  return name;
 }
 
 }  // namespace engine

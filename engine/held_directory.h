@@ -12,10 +12,13 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "win/handles.h"
 
 namespace engine {
+
+class NameLog;
 
 // What identifies a file whatever its name: its volume and its file id on that volume, all
 // 128 bits of it (ReFS ids are that wide, and their low half need not be unique). Where a
@@ -62,6 +65,11 @@ std::wstring LongPath(const std::wstring& path);
 // name they reach against the one asked for, which the system reports in its long form.
 std::wstring LongNamesPath(const std::wstring& path);
 
+// Splits a "\\?\" path into its volume's root ("\\?\C:\", "\\?\UNC\server\share\") and the
+// names of the folders below it. False for a path that names no volume, or whose names
+// step sideways ("." or "..", which the system would resolve against the names before).
+bool SplitAtRoot(const std::wstring& path, std::wstring& root, std::vector<std::wstring>& names);
+
 // How an open relative to a held directory went.
 enum class OpenResult {
   kOpened,
@@ -76,11 +84,6 @@ enum class OpenResult {
 // What an open's NTSTATUS and the opened handle's GetFileType mean for us. Apart so that
 // the cases Wine can't make (an opportunistic lock being broken) are tested all the same.
 OpenResult ClassifyOpen(long status, DWORD fileType);
-
-// Whether a replacing rename with POSIX semantics failed only because the system (before
-// Windows 10 1809) or the file system (FAT, a network share) doesn't have them, so that the
-// plain replacing rename is to be tried.
-bool RenameNeedsFallback(long status);
 
 // One entry of a listing.
 struct DirectoryEntry {
@@ -162,17 +165,27 @@ class HeldDirectory {
   // volume can't say.
   bool FreeBytes(uint64_t& bytes) const;
 
-  // Marks an open file or directory of this one, `name` here, for deletion at its close,
-  // and takes that back when it no longer stands here. Under Wine the deletion is carried
-  // out by the path at the close: had this folder been swapped for a link meanwhile, it
-  // would take the entry of that name in the folder the link leads to. The check narrows
-  // that to the moment between it and the caller's close, which is to follow at once; on
-  // Windows the deletion follows the file.
-  bool DeleteAtClose(HANDLE file, const std::wstring& name) const;
+  // The id of the entry `name` of this directory as it stands now, opened relative to this
+  // directory's handle and never through a link at its last step. False when there is none.
+  bool IdAt(const std::wstring& name, FileId& id) const;
 
-  // Renames an open file, of this directory, to `name` in this directory. Replaces an
-  // existing file only when asked to.
-  bool MoveInto(HANDLE file, const std::wstring& name, bool replace) const;
+  // Renames the open file or directory `file`, here as `from`, to `to` in this directory,
+  // never replacing anything, and proves it: `to` must then be the one `id` names. Under
+  // Wine a rename by handle goes by the paths, and a folder swapped for a link at that
+  // moment would move somebody else's file: that is moved back, and this returns false.
+  bool MoveProven(HANDLE file, const std::wstring& from, const std::wstring& to, const FileId& id) const;
+
+  // Sets the open file or directory `file`, here as `name`, to be deleted at its close (which
+  // is to follow at once), under a name of our own: it is first moved to a new name that
+  // nobody can guess (MoveProven), noted in `made` before it exists, and only then marked.
+  // Under Wine a deletion goes by the path at the close, and so can only ever take that
+  // name. `retired` is the new name. False, with the file back under `name`, when it can't
+  // be marked.
+  bool Retire(HANDLE file, const std::wstring& name, const FileId& id, NameLog* made, std::wstring& retired) const;
+
+  // Renames an open file, of this directory, to `name` in this directory, never replacing
+  // anything.
+  bool MoveInto(HANDLE file, const std::wstring& name) const;
 
  private:
   // Takes over an open handle when it is a directory and no reparse point.
@@ -185,6 +198,10 @@ class HeldDirectory {
 
 // The final path of an open file or directory, "\\?\" form; empty on failure.
 std::wstring FinalPath(HANDLE file);
+
+// A name for a file of ours that nobody can have put there beforehand nor guess: "~mfk",
+// 128 random bits and `extension` (".tmp").
+std::wstring UniqueName(const wchar_t* extension);
 
 // Clears the attributes of an open file to "normal" (read-only, hidden and system go).
 bool SetNormalAttributes(HANDLE file);

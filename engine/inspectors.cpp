@@ -66,11 +66,9 @@ bool Inspectors::MadeHere(const std::wstring& name) const { return current_ && c
 
 bool Inspectors::Hand(const DirectoryEntry& entry, std::wstring displayPath) {
   if (!current_) return context_.state.stopRequested.load() == 0;
-  if (current_->directory != &current_->own) {
-    WalkContext here = context_;
-    here.madeHere = &current_->made;
-    return ScanFile(*current_->directory, entry, displayPath, here);
-  }
+  // Without a handle of its own the directory's files are done here, under the same locks
+  // as the pool's: the pool may still be restoring and showing files of other directories.
+  if (current_->directory != &current_->own) return ScanFile(*current_->directory, entry, displayPath, For(*current_));
   if (context_.state.stopRequested.load() != 0) return false;
   if (filling_.files.empty()) filling_.listed = current_;
   filling_.files.push_back(File{entry, std::move(displayPath)});
@@ -92,9 +90,13 @@ bool Inspectors::Flush() {
   return true;
 }
 
+WalkContext Inspectors::For(Listed& listed) {
+  return WalkContext{context_.state, context_.progress,   context_.hooks,
+                     &listed.made,   &oneRestoreAtATime_, &oneShowAtATime_};
+}
+
 bool Inspectors::Inspect(const Batch& batch) {
-  const WalkContext here{context_.state,      context_.progress,   context_.hooks,
-                         &batch.listed->made, &oneRestoreAtATime_, &oneShowAtATime_};
+  const WalkContext here = For(*batch.listed);
   for (const File& file : batch.files) {
     // A stop leaves the files not begun as they are, and uncounted.
     if (context_.state.stopRequested.load() != 0) return false;

@@ -63,6 +63,9 @@ class Inspectors {
     std::shared_ptr<Listed> listed;
     std::vector<File> files;
   };
+  // The context every file is inspected in, whichever thread does it: restorations one at
+  // a time, files counted and shown one at a time, the directory's log of our names.
+  WalkContext For(Listed& listed);
   bool Inspect(const Batch& batch);
   // Queues the batch being filled, waiting while the queue is full. False when the walk is
   // to stop.

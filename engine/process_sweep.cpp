@@ -3,7 +3,11 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cwctype>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/held_directory.h"
 #include "engine/marker.h"
@@ -37,57 +41,120 @@ bool ImagePath(HANDLE process, std::wstring& path) {
   }
 }
 
+// The folders of the images one sweep tests, each held open once, relative to its parent
+// from the volume's root and never through a link: many processes start from a few folders,
+// and deep ones share most of their way.
+class Folders {
+ public:
+  // The folder at `path` ("\\?\" form), or null when it can't be held, or a folder on its
+  // way is a link, a junction or a mount point.
+  const HeldDirectory* Of(const std::wstring& path) {
+    std::wstring root;
+    std::vector<std::wstring> names;
+    if (!SplitAtRoot(path, root, names)) return nullptr;
+    std::wstring key = Upper(root);
+    const HeldDirectory* folder = Held(key, [&](HeldDirectory& d) { return d.Open(root); });
+    for (const std::wstring& name : names) {
+      if (!folder) return nullptr;
+      const HeldDirectory& parent = *folder;
+      key += Upper(name) + L"\\";
+      folder = Held(key, [&](HeldDirectory& d) { return d.OpenIn(parent, name); });
+    }
+    return folder;
+  }
+
+ private:
+  static std::wstring Upper(std::wstring text) {
+    if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+  }
+  template <typename Open>
+  const HeldDirectory* Held(const std::wstring& key, const Open& open) {
+    const auto found = held_.find(key);
+    if (found != held_.end()) return found->second.get();
+    auto folder = std::make_unique<HeldDirectory>();
+    if (!open(*folder)) folder.reset();  // remembered as one that can't be held
+    return held_.emplace(key, std::move(folder)).first->second.get();
+  }
+
+  std::map<std::wstring, std::unique_ptr<HeldDirectory>> held_;
+};
+
 // Whether the image at `path` carries the marker, read through one handle to the file
 // itself: every folder on the way opened without following a link, the file opened
 // relative to the last one without following a link or waiting on someone's opportunistic
 // lock, and only when it is a plain disk file that really stands there. Whatever the path
 // now leads to instead (a link swapped in since the start, a pipe, a device) isn't read.
 // A process started by the short (8.3) name of its file is tested like any other.
-bool ImageIsInfected(const std::wstring& recorded) {
+bool ImageIsInfected(const std::wstring& recorded, Folders& folders) {
   const std::wstring path = LongNamesPath(recorded);
   const size_t slash = path.rfind(L'\\');
   if (slash == std::wstring::npos || slash + 1 == path.size()) return false;
   const std::wstring name = path.substr(slash + 1);
-  HeldDirectory folder;
-  if (!folder.OpenEveryStep(path.substr(0, slash + 1))) return false;
+  const HeldDirectory* folder = folders.Of(path.substr(0, slash + 1));
+  if (!folder) return false;
   const win::FileHandle file =
-      folder.OpenFileData(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+      folder->OpenFileData(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   FileFacts facts;
-  if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !folder.Holds(file.get(), name)) return false;
+  if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !folder->Holds(file.get(), name)) return false;
   return IsVirusFile(file.get());
 }
 
 // Ends the process when its executable carries the marker. A process whose image can't
 // be named (the idle and system processes, a protected one) has no file to test and is
-// left alone. So is a critical one, whose end would stop the whole system at once; and
-// one that can't say whether it is. Returns whether an infected process was left running.
-bool EndIfInfected(DWORD processId) {
+// left alone. An image that isn't on a fixed volume of this machine (a share, a WebDAV
+// folder, a mapped or removable drive) is never opened: the tool runs as administrator and
+// would hand the administrator's credentials to whatever server answers, and wait on it.
+// A critical process is left running: its end would stop the whole system at once; so is
+// one that can't say whether it is.
+void EndIfInfected(DWORD processId, Folders& folders, SweepCounts& counts) {
   win::KernelHandle process(win::os::OpenProcess(kSweepAccess, FALSE, processId));
-  if (!process) return false;
+  if (!process) return;
   std::wstring path;
-  if (!ImagePath(process.get(), path) || !ImageIsInfected(path)) return false;
+  if (!ImagePath(process.get(), path)) return;
+  const std::wstring root = VolumeRootOf(path);
+  if (root.empty() || win::os::GetDriveTypeW(root.c_str()) != DRIVE_FIXED) {
+    ++counts.notExamined;
+    return;
+  }
+  if (!ImageIsInfected(path, folders)) return;
   BOOL critical = TRUE;
-  if (!win::os::IsProcessCritical(process.get(), &critical) || critical) return true;
-  win::os::TerminateProcess(process.get(), 0);
-  return false;
+  if (!win::os::IsProcessCritical(process.get(), &critical) || critical) {
+    ++counts.leftCritical;
+    return;
+  }
+  if (win::os::TerminateProcess(process.get(), 0)) ++counts.ended;
 }
 
 }  // namespace
 
-int KillVirusProcesses() {
+std::wstring VolumeRootOf(const std::wstring& path) {
+  const bool prefixed = path.compare(0, 4, L"\\\\?\\") == 0;
+  const std::wstring rest = prefixed ? path.substr(4) : path;
+  if (rest.size() >= 3 && iswalpha(rest[0]) && rest[1] == L':' && rest[2] == L'\\') return rest.substr(0, 3);
+  // A volume by its own name: "\\?\Volume{...}\".
+  if (prefixed && rest.compare(0, 7, L"Volume{") == 0) {
+    const size_t end = rest.find(L"}\\");
+    if (end != std::wstring::npos) return path.substr(0, 4 + end + 2);
+  }
+  return {};  // a share ("\\server\share", "\\?\UNC\"), a device, a relative path
+}
+
+SweepCounts KillVirusProcesses() {
+  SweepCounts counts;
   // A failed snapshot is INVALID_HANDLE_VALUE, not null: test it before it is owned.
   const HANDLE raw = win::os::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (raw == INVALID_HANDLE_VALUE || raw == nullptr) return 0;
+  if (raw == INVALID_HANDLE_VALUE || raw == nullptr) return counts;
   win::KernelHandle snapshot(raw);
 
-  int left = 0;
+  Folders folders;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
-  if (!win::os::Process32FirstW(snapshot.get(), &entry)) return 0;
+  if (!win::os::Process32FirstW(snapshot.get(), &entry)) return counts;
   do {
-    if (EndIfInfected(entry.th32ProcessID)) ++left;
+    EndIfInfected(entry.th32ProcessID, folders, counts);
   } while (win::os::Process32NextW(snapshot.get(), &entry));
-  return left;
+  return counts;
 }
 
 bool EnablePrivilege(const wchar_t* name) {

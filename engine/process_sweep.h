@@ -1,12 +1,27 @@
 // Ends every running process whose executable carries the virus's marker.
 #pragma once
 
+#include <string>
+
 namespace engine {
 
+// What a sweep did: the infected processes it ended, those it left running because they are
+// critical (ending one stops the system), and the processes whose image isn't on a fixed
+// volume of this machine, which it never opened.
+struct SweepCounts {
+  int ended = 0;
+  int leftCritical = 0;
+  int notExamined = 0;
+};
+
 // Walks the process list and terminates each process whose executable, the file the
-// system started it from, is infected, but for a critical process (ending one stops the
-// system). Returns how many infected processes were left running so.
-int KillVirusProcesses();
+// system started it from, is infected.
+SweepCounts KillVirusProcesses();
+
+// The root of the volume that holds `path`, as GetDriveTypeW takes it ("C:\",
+// "\\?\Volume{...}\"), in either form of the path; empty for a share, a device or a
+// relative path, which name no volume of this machine.
+std::wstring VolumeRootOf(const std::wstring& path);
 
 // Enables SeDebugPrivilege in this process's token, so that the sweep can open the
 // processes of other accounts and of services. True when the adjustment call succeeded.

@@ -6,7 +6,9 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <utility>
 
+#include "engine/entry_rules.h"
 #include "engine/held_directory.h"
 #include "engine/marker.h"
 #include "engine/process_sweep.h"
@@ -150,15 +152,16 @@ void HandleHiddenShortcut(const HeldDirectory& startup, const std::wstring& name
       kDeletePauseMs);
 }
 
-// Deletes the folder's infected entries and the virus's shortcut. False ends the cleanup:
-// the folder can't be listed at all. An error partway through the listing ends the
-// listing only.
+// Deletes the folder's infected entries and the virus's shortcut. False when the folder
+// can't be listed at all. An error partway through the listing ends the listing only.
 bool CleanStartupFolder(const std::wstring& folder, ShellLink& shell, TargetDirectory& target) {
   HeldDirectory startup;
   if (!startup.OpenEveryStep(folder)) return false;
   return startup.List([&](const DirectoryEntry& entry) {
-    // A link leads elsewhere, and a directory is neither the virus's file nor a shortcut.
-    if (entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return true;
+    // As the walk sees it: a link leads elsewhere, a directory is neither the virus's file
+    // nor a shortcut, a file whose data isn't here is not read; a compressed or cloud-kept
+    // file is a file.
+    if (ClassifyEntry(entry.attributes, entry.reparseTag) != EntryKind::kTest) return true;
     if (DeleteIfInfected(startup, entry.name)) return true;
     // ".lnk" anywhere in the name and in any case: "x.LNK" and "x.lnk.txt" count too.
     if (!StrStrIW(entry.name.c_str(), L".lnk") || !IsHiddenSystem(entry.attributes)) return true;
@@ -171,18 +174,28 @@ bool CleanStartupFolder(const std::wstring& folder, ShellLink& shell, TargetDire
 
 // Removes the directory that `listed` holds, by a handle opened relative to its parent
 // with the right to delete it: attributes to normal, the pause, then the deletion, which
-// the system carries out only when the directory is empty. A drive's root has no parent
-// and stays.
-void RemoveTargetDirectory(const HeldDirectory& listed) {
+// the system carries out only when the directory is empty, under a name of our own as every
+// deletion here (HeldDirectory::Retire). A drive's root has no parent and stays.
+void RemoveTargetDirectory(HeldDirectory listed) {
   std::wstring parentPath, name;
   if (!SplitFolderAndName(listed.finalPath(), parentPath, name) || name.find(L':') != std::wstring::npos) return;
+  const uint64_t index = listed.facts().id.low;
+  listed = HeldDirectory();  // the directory goes with its last handle: none of ours but the one below
   HeldDirectory parent, directory;
+  FileFacts facts;
   if (!parent.OpenEveryStep(parentPath) || !directory.OpenIn(parent, name, DELETE | FILE_WRITE_ATTRIBUTES) ||
-      directory.facts().id.low != listed.facts().id.low)
+      directory.facts().id.low != index || !FactsOf(directory.handle(), facts))
     return;
   SetNormalAttributes(directory.handle());
   Sleep(kDeletePauseMs);
-  parent.DeleteAtClose(directory.handle(), name);
+  std::wstring retired;
+  if (!parent.Retire(directory.handle(), name, facts.id, nullptr, retired)) return;
+  directory = HeldDirectory();  // its last handle: it goes, if it is empty
+  // Windows refuses to mark a directory that isn't empty; Wine marks it and then leaves it.
+  FileId now;
+  HeldDirectory again;
+  if (parent.IdAt(retired, now) && SameFile(now, facts.id) && again.OpenIn(parent, retired, DELETE))
+    parent.MoveProven(again.handle(), retired, name, facts.id);
 }
 
 // Deletes the infected files of the target directory and then the directory itself, which
@@ -192,12 +205,11 @@ bool CleanTargetDirectory(const TargetDirectory& target) {
   HeldDirectory directory;
   if (!directory.OpenEveryStep(LongNamesPath(target.base))) return false;
   const bool listed = directory.List([&](const DirectoryEntry& entry) {
-    if (!(entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
-      DeleteIfInfected(directory, entry.name);
+    if (ClassifyEntry(entry.attributes, entry.reparseTag) == EntryKind::kTest) DeleteIfInfected(directory, entry.name);
     return true;
   });
   if (!listed) return false;
-  RemoveTargetDirectory(directory);
+  RemoveTargetDirectory(std::move(directory));
   return true;
 }
 
@@ -222,25 +234,6 @@ void DeleteFakeDriver() {
         },
         kDeletePauseMs);
   }
-}
-
-// Sets the file `name` of `folder`, the one `id` names, to be deleted when its last handle
-// closes, through a handle of its own: read-only, hidden and system cleared first, as for
-// every deletion (Windows refuses to delete a read-only file), and no pause.
-bool MarkByHandle(const HeldDirectory& folder, const std::wstring& name, const FileId& id) {
-  FileFacts facts;
-  const win::FileHandle deleter = OpenPlainFile(folder, name, DELETE | FILE_WRITE_ATTRIBUTES, facts);
-  return deleter && SameFile(facts.id, id) && SetNormalAttributes(deleter.get()) &&
-         folder.DeleteAtClose(deleter.get(), name);
-}
-
-// Whether the file `id` no longer stands at `name` in `folder`, or is about to go (one that
-// is to be deleted can't be opened). Under Wine a deletion by handle is carried out by path
-// at the last close, and not at all when the path no longer leads to the file.
-bool Gone(const HeldDirectory& folder, const std::wstring& name, const FileId& id) {
-  FileFacts now;
-  const win::FileHandle still = folder.OpenFile(name, FILE_READ_ATTRIBUTES, kShareAll);
-  return !still || !FactsOf(still.get(), now) || !SameFile(now.id, id);
 }
 
 // Deletes the file that the virus registered under its type-library key, and only when
@@ -276,42 +269,44 @@ void DeleteTypeLibFile() {
   FileFacts facts;
   win::FileHandle file = OpenPlainFile(folder, name, FILE_READ_ATTRIBUTES, facts);
   if (!file) return;
-  if (MarkByHandle(folder, name, facts.id)) {
-    file.reset();  // the deletion waits for the last handle
-    FileFacts again;
-    if (Gone(folder, name, facts.id) || !(file = OpenPlainFile(folder, name, FILE_READ_ATTRIBUTES, again)) ||
-        !SameFile(again.id, facts.id))
-      return;
-  }
+  file.reset();  // the deletion waits for the last handle
+  if (DeleteInfected(folder, name, win::FileHandle(), facts, nullptr) == Restoration::kDeleted) return;
+  // Opened for its attributes only, which somebody else's open without sharing doesn't
+  // refuse: this handle is what tells where the file is, to be deleted at the restart.
+  FileFacts again;
+  file = OpenPlainFile(folder, name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, again);
+  if (!file || !SameFile(again.id, facts.id)) return;
   const std::wstring where = FinalPath(file.get());
-  if (!where.empty() && folder.Holds(file.get(), name))
-    win::os::MoveFileExW(where.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (where.empty() || !folder.Holds(file.get(), name)) return;
+  // Not read-only at the restart either, where the system deletes it as it would now.
+  SetNormalAttributes(file.get());
+  win::os::MoveFileExW(where.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 }  // namespace
 
-int CleanResidue() {
+SweepCounts CleanResidue() {
   // Returning early is the cleanup's "end": the RAII owners release the link object, an
   // open listing and the key on the way out.
   ShellLink shell;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shell.link.put_void())))
-    return 0;  // not even the process sweep runs then
+    return {};  // not even the process sweep runs then
   // Shortcuts are loaded from the bytes read through the handle that was tested, not by path.
-  if (FAILED(shell.link->QueryInterface(IID_IPersistStream, shell.stream.put_void()))) return 0;
+  if (FAILED(shell.link->QueryInterface(IID_IPersistStream, shell.stream.put_void()))) return {};
 
   const std::wstring startup = CommonStartupFolder();
-  const int leftRunning = KillVirusProcesses();
+  const SweepCounts sweep = KillVirusProcesses();
 
   // Without a Startup folder there is no shortcut and so no target directory; the driver
   // and the type-library file don't depend on it.
   if (!startup.empty()) {
     TargetDirectory target;
-    if (!CleanStartupFolder(startup, shell, target)) return leftRunning;
-    if (target.recorded() && !CleanTargetDirectory(target)) return leftRunning;
+    // A folder that can't be listed, or a link on the way to it, leaves out its own step only.
+    if (CleanStartupFolder(startup, shell, target) && target.recorded()) CleanTargetDirectory(target);
   }
   DeleteFakeDriver();
   DeleteTypeLibFile();
-  return leftRunning;
+  return sweep;
 }
 
 bool GetSystemDirPath(std::wstring& path) {

@@ -7,14 +7,16 @@
 
 #include <string>
 
+#include "engine/process_sweep.h"
+
 namespace engine {
 
 // Runs on the dialog's thread, which must have COM initialised, before a scan's walk.
 // Reports nothing; whatever can't be removed stays. Every file and directory it looks at
 // is opened relative to a folder it holds, reached without any link on the way, and what
-// it deletes is deleted through handles to the very file it tested. Returns how many of the
-// virus's processes were left running because they are critical (see KillVirusProcesses).
-int CleanResidue();
+// it deletes is deleted through handles to the very file it tested. Returns what its
+// process sweep did.
+SweepCounts CleanResidue();
 
 // The system directory with a trailing backslash. False, leaving path as it was, when
 // the directory can't be read or the buffer for it can't be allocated.

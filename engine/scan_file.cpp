@@ -81,46 +81,46 @@ bool CopyAccessRights(HANDLE from, HANDLE to) {
   return win::os::SetKernelObjectSecurity(to, DACL_SECURITY_INFORMATION, descriptor.get()) != FALSE;
 }
 
-// A name for the new file that nobody can have put there beforehand.
-std::wstring TemporaryName() {
-  LARGE_INTEGER counter{};
-  QueryPerformanceCounter(&counter);
-  wchar_t name[64];
-  std::swprintf(name, 64, L"~mfk%08lx%016llx.tmp", GetCurrentThreadId(),
-                static_cast<unsigned long long>(counter.QuadPart) ^ (GetTickCount64() << 20));
-  return name;
+// Deletes the file `name` of `directory`, the one `facts` describe, through a handle of its
+// own with the right to delete it: retired under a name of our own first (HeldDirectory::Retire),
+// so that under Wine, where the deletion goes by the path at the close, it can only take
+// that name. False, with the file as it stood, when it can't be.
+bool DeleteOne(const HeldDirectory& directory, const std::wstring& name, const FileFacts& facts, NameLog* made) {
+  std::wstring retired;
+  {
+    win::FileHandle deleter = Reopen(directory, name, facts.id, DELETE);
+    if (!deleter || !directory.Retire(deleter.get(), name, facts.id, made, retired)) return false;
+  }  // ours was the last handle: the file goes now
+  // Under Wine a deletion by handle is carried out by the path at the close, and not at all
+  // when the path no longer leads to the file (its folder swapped for a link meanwhile): ask
+  // the directory, and give the file back its name if it is still there.
+  FileId now;
+  if (!directory.IdAt(retired, now) || !SameFile(now, facts.id)) return true;
+  const win::FileHandle again = Reopen(directory, retired, facts.id, DELETE);
+  if (again) directory.MoveProven(again.get(), retired, name, facts.id);
+  return false;
 }
 
-// No copy that can be trusted: the file is nothing but the virus, and goes. Its
-// attributes are set to normal first (read-only, hidden and system files go too), then
-// comes the pause, and only then the open for deletion: a process that has just been
-// ended may still hold its file for that moment. It counts as deleted only when it really
-// is gone.
+}  // namespace
+
+// No copy that can be trusted: the file is nothing but the virus, and goes. It counts as
+// deleted only when it really is gone.
 Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
-                           const FileFacts& facts, DWORD pauseMs = 0) {
+                           const FileFacts& facts, NameLog* made, DWORD pauseMs) {
   {
     const win::FileHandle attributes = Reopen(directory, name, facts.id, FILE_WRITE_ATTRIBUTES);
     if (!attributes) return Restoration::kLeft;
     SetNormalAttributes(attributes.get());
   }
   if (pauseMs) Sleep(pauseMs);
-  // Ours is the last handle, so that the deletion happens at its close, right after the
-  // check that it still stands where it was listed.
+  // Ours is to be the last handle, so that the deletion happens at its close.
   tested.reset();
-  win::FileHandle deleter = Reopen(directory, name, facts.id, DELETE);
-  if (!deleter || !directory.DeleteAtClose(deleter.get(), name)) {
-    deleter.reset();
-    PutBackAttributes(directory, name, facts);
-    return Restoration::kLeft;
-  }
-  deleter.reset();
-  // Under Wine a deletion by handle is carried out by path at the last close, and not at all
-  // when the path no longer leads to the file: ask the directory.
-  const win::FileHandle still = directory.OpenFile(name, FILE_READ_ATTRIBUTES, kShareAll);
-  FileFacts now;
-  if (still && FactsOf(still.get(), now) && SameFile(now.id, facts.id)) return Restoration::kLeft;
-  return Restoration::kDeleted;
+  if (DeleteOne(directory, name, facts, made)) return Restoration::kDeleted;
+  PutBackAttributes(directory, name, facts);
+  return Restoration::kLeft;
 }
+
+namespace {
 
 // The owner of an open file (which the handle may read the security of), as the bytes of
 // its SID; empty when it can't be read.
@@ -169,21 +169,39 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // a later run.
   if (opened == OpenResult::kInUse || opened == OpenResult::kLockBreaking || opened == OpenResult::kNotHere)
     return Restoration::kLeft;
+  // The virus as its own copy: "x.sql" itself infected, or a copy that is another name of
+  // the infected file. Nothing is restored from it, and every name of it that carries the
+  // marker goes (the marker was read from this very file).
+  FileFacts copyFacts;
+  if (copy && FactsOf(copy.get(), copyFacts) && SameFile(copyFacts.id, facts.id)) {
+    copy.reset();  // its sharing would keep the deletions out
+    if (!directory.Holds(tested.get(), name)) return Restoration::kLeft;
+    const Restoration deleted = DeleteInfected(directory, name, std::move(tested), facts, context.madeHere);
+    // Then its other name, with no handle of ours left on the file (under Wine a name set to
+    // be deleted goes only with the file's last handle).
+    if (copyName != name) DeleteInfected(directory, copyName, win::FileHandle(), facts, context.madeHere);
+    return deleted;
+  }
   // No copy, or one that will never be trusted (a directory, a link, a pipe, another name
   // of somebody else's file, the virus itself): the infected file is the virus all the
   // same, tested through its own handle, and goes. Whatever stands at the copy's name stays.
   if (!copy || !TrustedCopy(directory, copyName, copy.get())) {
+    copy.reset();
     // Unless the folder itself has moved since the listing (swapped for a link, say): then
     // neither file is where it was, the copy may be a good one, and both stay for a later run.
     if (!directory.Holds(tested.get(), name)) return Restoration::kLeft;
-    return DeleteInfected(directory, name, std::move(tested), facts);
+    return DeleteInfected(directory, name, std::move(tested), facts, context.madeHere);
   }
 
-  // Nor are the bytes of somebody who may not change the infected file written into it:
-  // both stay as they are.
+  // Nor are the bytes of somebody who may not change the infected file written into it, nor
+  // the system's bytes into a file that a user owns: a copy that will never be trusted, as
+  // above. The infected file goes and the copy stays as it is.
   const std::vector<uint8_t> copyOwner = OwnerOf(copy.get()), fileOwner = OwnerOf(tested.get());
-  if (!CopyOwnerTrusted(copyOwner.data(), copyOwner.size(), fileOwner.data(), fileOwner.size()))
-    return Restoration::kLeft;
+  if (!CopyOwnerTrusted(copyOwner.data(), copyOwner.size(), fileOwner.data(), fileOwner.size())) {
+    copy.reset();
+    if (!directory.Holds(tested.get(), name)) return Restoration::kLeft;
+    return DeleteInfected(directory, name, std::move(tested), facts, context.madeHere);
+  }
 
   LARGE_INTEGER size{};
   if (!win::os::GetFileSizeEx(copy.get(), &size) || !RoomFor(directory, static_cast<uint64_t>(size.QuadPart)))
@@ -197,7 +215,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // FileDispositionInformationEx, which Wine doesn't implement).
   // The listing of this directory may still be read: it is told of the new file's name
   // before there is one, and of the name it takes before it takes it.
-  const std::wstring freshName = TemporaryName();
+  const std::wstring freshName = UniqueName(L".tmp");
   if (context.madeHere && !context.madeHere->Add(freshName)) return Restoration::kLeft;
   win::FileHandle fresh =
       directory.OpenFile(freshName, GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | FILE_WRITE_ATTRIBUTES, 0,
@@ -211,14 +229,22 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // What the infected file had, but never read-only: the restored file is the user's to change.
   basic.FileAttributes = facts.attributes & ~FILE_ATTRIBUTE_READONLY;
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  if (!MarkForDeletion(fresh.get()) || !CopyAccessRights(tested.get(), fresh.get()) ||
+  FileFacts freshFacts;
+  if (!MarkForDeletion(fresh.get()) || !FactsOf(fresh.get(), freshFacts) ||
+      !CopyAccessRights(tested.get(), fresh.get()) ||
       !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), context) ||
       !win::os::SetFileInformationByHandle(fresh.get(), FileBasicInfo, &basic, sizeof basic)) {
     discard();
     return Restoration::kLeft;
   }
 
-  // A file can't be replaced while it is read-only or open.
+  // The swap, in three moves that each touch only a name of ours or take a free one: the
+  // infected file out of the way under a new name of our own; the new file into its name,
+  // which nothing else can hold by then (a rename that replaces nothing); the infected
+  // file deleted by its new name. Under Wine each goes by its paths, and a folder swapped
+  // for a link meanwhile can't make any of them destroy somebody else's file. Windows
+  // allows both renames while others have the infected file open sharing its deletion
+  // (an indexer, a scanner), as it wouldn't allow a rename that replaced it.
   {
     const win::FileHandle infected = Reopen(directory, name, facts.id, FILE_WRITE_ATTRIBUTES);
     if (!infected || !SetNormalAttributes(infected.get())) {
@@ -227,20 +253,34 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
     }
   }
   tested.reset();
-  if (context.madeHere && !context.madeHere->Add(name)) {
+  const std::wstring aside = UniqueName(L".del");
+  win::FileHandle infected = Reopen(directory, name, facts.id, DELETE);
+  if ((context.madeHere && (!context.madeHere->Add(name) || !context.madeHere->Add(aside))) || !infected ||
+      !directory.MoveProven(infected.get(), name, aside, facts.id)) {
+    infected.reset();
     discard();
     PutBackAttributes(directory, name, facts);
     return Restoration::kLeft;
   }
   // Kept from here on: only a file that is not to be deleted can take the other's name.
-  if (!MarkForDeletion(fresh.get(), false) || !directory.MoveInto(fresh.get(), name, /*replace=*/true)) {
+  if (!MarkForDeletion(fresh.get(), false) || !directory.MoveProven(fresh.get(), freshName, name, freshFacts.id)) {
+    directory.MoveProven(infected.get(), aside, name, facts.id);
+    infected.reset();
     discard();
     PutBackAttributes(directory, name, facts);
     return Restoration::kLeft;
   }
   fresh.reset();
+  // The virus goes by the name we gave it; were it left (under Wine, its folder swapped at
+  // the close), it is a plain infected file that the next run deletes.
+  if (MarkForDeletion(infected.get()) && !directory.Holds(infected.get(), aside))
+    MarkForDeletion(infected.get(), false);
+  infected.reset();
+  // And the copy, which is ours to delete now: retired as any deletion is.
+  FileFacts copyNow;
+  std::wstring retired;
   SetNormalAttributes(copy.get());
-  directory.DeleteAtClose(copy.get(), copyName);
+  if (FactsOf(copy.get(), copyNow)) directory.Retire(copy.get(), copyName, copyNow.id, context.madeHere, retired);
   return Restoration::kRestored;
 }
 
@@ -252,7 +292,7 @@ bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
   if (!file || !condition(file.get())) return false;
   FileFacts facts;
   if (FactsOf(file.get(), facts) && facts.plain() && directory.Holds(file.get(), name))
-    DeleteInfected(directory, name, std::move(file), facts, pauseMs);
+    DeleteInfected(directory, name, std::move(file), facts, nullptr, pauseMs);
   return true;
 }
 
@@ -264,6 +304,7 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
   // A link is counted and nothing more: what it leads to is not this file. So is a file
   // whose data isn't on this machine, and what can't be opened without waiting or isn't a
   // disk file (OpenFileData says which).
+  bool found = false, restored = false;
   if (ClassifyEntry(entry.attributes, entry.reparseTag) == EntryKind::kTest) {
     win::FileHandle file = directory.OpenFileData(entry.name, GENERIC_READ, kShareAll);
     FileFacts facts;
@@ -271,22 +312,22 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
     // a host link shows as a plain file in the listing, and resolves on open).
     if (file && IsVirusFile(file.get()) && FactsOf(file.get(), facts) && facts.plain() &&
         directory.Holds(file.get(), entry.name)) {
-      state.virusesFound.fetch_add(1);
+      found = true;
       if (context.hooks && context.hooks->afterVerdict) context.hooks->afterVerdict(entry.name);
       std::unique_lock<std::mutex> oneAtATime;
       if (context.oneRestoreAtATime) oneAtATime = std::unique_lock<std::mutex>(*context.oneRestoreAtATime);
-      if (RestoreVirusFile(directory, entry.name, std::move(file), facts, context) != Restoration::kLeft)
-        state.filesRestored.fetch_add(1);
+      restored = RestoreVirusFile(directory, entry.name, std::move(file), facts, context) != Restoration::kLeft;
     }
   }
   ProgressSnapshot snapshot;
   snapshot.path = displayPath;
-  // Counted once it is handled, with the counts as they stand then.
+  // Counted once it is handled, found and restored with it, and shown with the counts as they
+  // stand then: no line shows more found than scanned.
   std::unique_lock<SpinLock> inOrder;
   if (context.oneShowAtATime) inOrder = std::unique_lock<SpinLock>(*context.oneShowAtATime);
   snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
-  snapshot.virusesFound = state.virusesFound.load();
-  snapshot.filesRestored = state.filesRestored.load();
+  snapshot.virusesFound = state.virusesFound.fetch_add(found ? 1 : 0) + (found ? 1 : 0);
+  snapshot.filesRestored = state.filesRestored.fetch_add(restored ? 1 : 0) + (restored ? 1 : 0);
   context.progress.Show(snapshot);
   return goOn;
 }

@@ -64,8 +64,7 @@ void StartScan(RunControl& run, RunView& view) {
   // The walk lists and reads with backup intent: no access list keeps a file from the test.
   engine::EnablePrivilege(SE_BACKUP_NAME);
   view.ShowRunState(L"扫描内存中...");
-  // A critical process of the virus's is left running, and counted as found.
-  gScanState.virusesFound.fetch_add(engine::CleanResidue());
+  engine::CleanResidue();
   view.ShowRunState(L"正在扫描...");
 
   const auto procedure = request->allDrives ? &ScanAllDrivesThreadProc : &ScanDirectoryThreadProc;

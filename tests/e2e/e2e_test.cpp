@@ -295,10 +295,31 @@ TEST(EndToEnd, LinkRaceChangesNoVictim) {
   int victimsChanged = 0, restored = 0, left = 0, deleted = 0, other = 0;
   for (int d = 0; d < kFolders; ++d) {
     const std::wstring mine = race + L"\\" + name(L"infected", d), theirs = race + L"\\" + name(L"victim", d);
+    // Anything in somebody else's folder that isn't theirs as they left it, by what was done.
+    std::set<std::wstring> strangers = test::Names(theirs + L"\\");
     for (int f = 0; f < kFiles; ++f) {
       const std::wstring file = L"\\" + name(L"file", f);
-      victimsChanged += test::ReadBytes(theirs + file + L".exe") != victim(d, f);
-      victimsChanged += test::ReadBytes(theirs + file + L".sql") != victim(d, f) + " copy";
+      for (const wchar_t* ext : {L".exe", L".sql"}) {
+        const std::string expected = victim(d, f) + (std::wstring(ext) == L".sql" ? " copy" : "");
+        const std::wstring path = theirs + file + ext;
+        strangers.erase(path.substr(theirs.size() + 1));
+        const std::string now = test::ReadBytes(path);
+        if (now == expected) continue;
+        ++victimsChanged;
+        std::printf("victim %s %s\n", test::Utf8(path).c_str(),
+                    !test::Exists(path)   ? "deleted or renamed away"
+                    : now == infected     ? "rewritten with the virus"
+                    : now == former(d, f) ? "rewritten with the restored bytes"
+                                          : "rewritten");
+      }
+    }
+    for (const std::wstring& stranger : strangers) {
+      ++victimsChanged;
+      std::printf("victim folder %s holds %s: %s\n", test::Utf8(theirs).c_str(), test::Utf8(stranger).c_str(),
+                  test::ReadBytes(theirs + L"\\" + stranger).substr(0, 40).c_str());
+    }
+    for (int f = 0; f < kFiles; ++f) {
+      const std::wstring file = L"\\" + name(L"file", f);
       const std::string now = test::ReadBytes(mine + file + L".exe");
       // Restored: the former bytes (under Wine a deletion by handle whose path changed
       // meanwhile doesn't happen, so the copy may still be there). Left: as it was, copy and all.

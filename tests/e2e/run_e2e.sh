@@ -31,4 +31,5 @@ export MFK_RULES_LOG='T:\e2e\rules.log'
 mfk_wine_env "$prefix"
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 mfk_warmup || exit 1
-"$WINE" "$MFK_BUILD/bin/e2e_tests.exe"
+# MFK_E2E_FILTER runs only the tests it names (a gtest filter), for repeating one of them.
+"$WINE" "$MFK_BUILD/bin/e2e_tests.exe" ${MFK_E2E_FILTER:+"--gtest_filter=$MFK_E2E_FILTER"}

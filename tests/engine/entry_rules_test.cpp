@@ -42,7 +42,10 @@ TEST(ClassifyEntryTest, AttributesAndTags) {
       {"OneDrive file, CLOUD_F", kFile | kReparse, 0x9000F01A, EntryKind::kTest},
       {"OneDrive file online only", kFile | kReparse | engine::kAttributeRecallOnDataAccess, 0x9000001A,
        EntryKind::kCountOnly},
-      {"offline file", kFile | FILE_ATTRIBUTE_OFFLINE, 0, EntryKind::kCountOnly},
+      // Anyone may mark their own file offline, and it still runs: only a storage filter's is away.
+      {"plain file marked offline", kFile | FILE_ATTRIBUTE_OFFLINE, 0, EntryKind::kTest},
+      {"offline file an HSM keeps", kFile | kReparse | FILE_ATTRIBUTE_OFFLINE, 0xC0000004, EntryKind::kCountOnly},
+      {"offline link", kFile | kReparse | FILE_ATTRIBUTE_OFFLINE, 0xA000000C, EntryKind::kLink},
       {"OneDrive folder", kDir | kReparse, 0x9000701A, EntryKind::kWalk},
       {"OneDrive folder not on this machine", kDir | kReparse | engine::kAttributeRecallOnOpen, 0x9000701A,
        EntryKind::kCountOnly},
@@ -59,24 +62,31 @@ std::vector<uint8_t> Sid(const wchar_t* text) {
   return out;
 }
 
-TEST(CopyOwnerTrustedTest, TheFilesOwnerOrTheSystem) {
+TEST(CopyOwnerTrustedTest, TheFilesOwnerOrTheSystemForTheSystem) {
   const wchar_t* user = L"S-1-5-21-1-2-3-1001";
+  const wchar_t* system = L"S-1-5-18";
+  const wchar_t* administrators = L"S-1-5-32-544";
+  const wchar_t* trustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
   const struct {
     const wchar_t *copy, *file;
     bool trusted;
   } rows[] = {
       {user, user, true},
-      {L"S-1-5-21-1-2-3-1002", user, false},                                            // another user planted it
-      {L"S-1-5-18", user, true},                                                        // SYSTEM
-      {L"S-1-5-32-544", L"S-1-5-18", true},                                             // Administrators
-      {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", user, true},  // TrustedInstaller
-      {L"S-1-5-32-545", user, false},                                                   // Users
-      {L"S-1-1-0", user, false},                                                        // Everyone
-      {user, L"S-1-5-32-544", false},  // a user's copy over the administrators' file
+      {L"S-1-5-21-1-2-3-1002", user, false},  // another user planted it
+      // An administrator's copy beside a file that a user may have planted: the bytes would
+      // become the user's. The system's accounts vouch only for the system's files.
+      {administrators, user, false},
+      {system, user, false},
+      {trustedInstaller, user, false},
+      {administrators, system, true},
+      {system, trustedInstaller, true},
       // Administrators own both: on Windows the token's default owner of an elevated tool,
       // so the owner of every file it restored or wrote.
-      {L"S-1-5-32-544", L"S-1-5-32-544", true},
-      {L"S-1-5-80-1-2-3-4-5", user, false},
+      {administrators, administrators, true},
+      {user, administrators, false},           // a user's copy over the administrators' file
+      {L"S-1-5-32-545", user, false},          // Users
+      {L"S-1-1-0", user, false},               // Everyone
+      {L"S-1-5-80-1-2-3-4-5", system, false},  // some other service
   };
   for (const auto& row : rows) {
     const std::vector<uint8_t> copy = Sid(row.copy), file = Sid(row.file);

@@ -31,7 +31,7 @@ bool ProcessListed(DWORD id) {
 }
 
 TEST(ProcessSweepTest, EndsInfectedProcessesWithExitCodeZeroAndSparesTheRest) {
-  test::TempDir dir;
+  test::TempDir dir(test::kOnFixedDrive);
   const std::wstring virus = dir.CopyFixture(L"marker_exact", L"virus.exe");
   const std::wstring clean = dir.CopyFixture(L"clean_company", L"clean.exe");
   const std::wstring bare = dir.CopyFixture(L"no_version", L"bare.exe");
@@ -46,7 +46,9 @@ TEST(ProcessSweepTest, EndsInfectedProcessesWithExitCodeZeroAndSparesTheRest) {
     rules::LimitProcess(first.id(), PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE);
     rules::MakeCritical(critical.id());
 
-    EXPECT_EQ(1, engine::KillVirusProcesses()) << "the critical one is left running";
+    const engine::SweepCounts counts = engine::KillVirusProcesses();
+    EXPECT_EQ(2, counts.ended);
+    EXPECT_EQ(1, counts.leftCritical) << "the critical one is left running";
     EXPECT_TRUE(critical.running());
 
     for (const test::WaitingProcess* p : {&first, &second}) {
@@ -74,12 +76,12 @@ struct LyingRow {
   const char* what;
   const wchar_t* fixture;  // what it really runs
   std::wstring claim;      // the path it writes into its memory; empty: its own
-  enum Start { kPlain, kDeep, kShortName } start;
+  enum Start { kPlain, kDeep, kShortName, kFromTheShare } start;
   bool ended;
 };
 
 TEST(ProcessSweepTest, TakesTheImageTheSystemStartedNotThePathAProcessClaims) {
-  test::TempDir dir;
+  test::TempDir dir(test::kOnFixedDrive), share;  // T: is a network drive
   const std::wstring infected = dir.CopyFixture(L"marker_exact", L"infected.exe");
   const std::wstring deep = std::wstring(100, L'd') + L"\\" + std::wstring(100, L'e') + L"\\";
   dir.MakeDir(deep);
@@ -90,11 +92,15 @@ TEST(ProcessSweepTest, TakesTheImageTheSystemStartedNotThePathAProcessClaims) {
       {"a process naming a pipe that never answers", L"no_version", pipe, LyingRow::kPlain, false},
       {"a virus deeper than MAX_PATH", L"marker_exact", L"", LyingRow::kDeep, true},
       {"a deep virus started by its short name", L"marker_exact", L"", LyingRow::kShortName, true},
+      // Never opened: the tool would send the administrator's credentials to the server.
+      {"a virus started from a network drive", L"marker_exact", L"", LyingRow::kFromTheShare, false},
   };
   std::vector<std::pair<const LyingRow*, std::unique_ptr<test::Process>>> processes;
   for (const LyingRow& row : rows) {
-    std::wstring exe = dir.CopyFixture(row.fixture, (row.start == LyingRow::kPlain ? L"" : deep) +
-                                                        std::to_wstring(processes.size()) + L" with a long name.exe");
+    const bool plain = row.start == LyingRow::kPlain || row.start == LyingRow::kFromTheShare;
+    std::wstring exe = (row.start == LyingRow::kFromTheShare ? share : dir)
+                           .CopyFixture(row.fixture, (plain ? L"" : deep) + std::to_wstring(processes.size()) +
+                                                         L" with a long name.exe");
     wchar_t shortName[MAX_PATH] = {};
     // Wine's CreateProcessW records long names as far as they fit in MAX_PATH: a short name
     // stays on record only for a file deeper than that.
@@ -102,7 +108,7 @@ TEST(ProcessSweepTest, TakesTheImageTheSystemStartedNotThePathAProcessClaims) {
       if (exe == shortName) continue;  // no short names on this volume: nothing to test
       exe = shortName;
     }
-    ASSERT_TRUE(row.start == LyingRow::kPlain || exe.size() >= MAX_PATH || exe == shortName);
+    ASSERT_TRUE(plain || exe.size() >= MAX_PATH || exe == shortName);
     const std::wstring claim = row.claim.empty() ? exe : row.claim;
     processes.emplace_back(
         &row, std::make_unique<test::Process>(exe, L"lie \"" + claim + (claim == pipe ? L"\" serve" : L"\"")));
@@ -129,6 +135,26 @@ TEST(ProcessSweepTest, TakesTheImageTheSystemStartedNotThePathAProcessClaims) {
   }
   // With the pipe's server gone, a read that still waits fails.
   if (!returned) WaitForSingleObject(sweep.get(), 10000);
+}
+
+TEST(VolumeRootOfTest, OnlyAVolumeOfThisMachineHasARoot) {
+  const struct {
+    const wchar_t *path, *root;
+  } rows[] = {
+      {L"C:\\windows\\x.exe", L"C:\\"},
+      {L"\\\\?\\D:\\deep\\x.exe", L"D:\\"},
+      {L"\\\\?\\Volume{0a1b2c3d-0000-0000-0000-100000000000}\\x.exe",
+       L"\\\\?\\Volume{0a1b2c3d-0000-0000-0000-100000000000}\\"},
+      {L"\\\\server\\share\\x.exe", L""},           // a share
+      {L"\\\\?\\UNC\\server\\share\\x.exe", L""},   // the same, long
+      {L"\\\\server@SSL\\DavWWWRoot\\x.exe", L""},  // WebDAV
+      {L"\\\\.\\pipe\\x", L""},
+      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy1\\x.exe", L""},
+      {L"x.exe", L""},
+      {L"C:x.exe", L""},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(std::wstring(row.root), engine::VolumeRootOf(row.path)) << test::Utf8(row.path);
 }
 
 TEST(DebugPrivilegeTest, IsEnabledInTheProcessToken) {

@@ -206,7 +206,7 @@ class ResidueTest : public testing::Test {
                                             static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))));
   }
 
-  test::TempDir dir;
+  test::TempDir dir{test::kOnFixedDrive};  // the sweep opens no image from a network drive
   std::wstring startup;
   // Put back after each test: a real driver, if the prefix has one, and the list of
   // restart deletions, which the next start of the prefix would carry out.

@@ -205,6 +205,28 @@ TEST_F(RestoreTest, AnUntrustedCopyStaysAndTheVirusGoes) {
   EXPECT_EQ("somebody else's data", test::ReadBytes(L"T:\\links\\outside\\prog.sql"));
 }
 
+// The virus as its own copy, under its own name or another: every name of it goes, and
+// nothing is restored from it. Before, its open copy kept its deletion out and it stayed.
+TEST_F(RestoreTest, TheVirusIsNeverItsOwnCopy) {
+  const struct {
+    const char* what;
+    const wchar_t* scanned;
+    bool hardLink;  // x.sql another name of x.exe; otherwise x.sql is the virus itself
+  } rows[] = {{"x.sql, itself infected", L"self\\x.sql", false},
+              {"x.sql, a hard link to the infected x.exe", L"linked\\x.exe", true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    dir.MakeDir(std::wstring(row.scanned).substr(0, std::wstring(row.scanned).find(L'\\')));
+    const std::wstring scanned = Infected(row.scanned);
+    const std::wstring folder = scanned.substr(0, scanned.rfind(L'\\') + 1);
+    if (row.hardLink) {
+      ASSERT_TRUE(CreateHardLinkW((folder + L"x.sql").c_str(), scanned.c_str(), nullptr));
+    }
+    EXPECT_TRUE(test::RestoreVirusFile(scanned));
+    EXPECT_TRUE(test::Names(folder).empty()) << "no name of the virus is left";
+  }
+}
+
 // A file system without 128-bit ids answers FileIdInfo with an id of 0 (MS-FSCC 2.4.21): the
 // 64-bit index stands in. Where that is 0 too, the file has no id, and nothing may pass
 // for it: it is found and left as it is.
@@ -310,6 +332,16 @@ class ScanFileTest : public testing::Test {
   Sink view;
   engine::ScanState state;
 };
+
+// Anyone may mark their own file offline, and it still runs: it is tested like any other.
+TEST_F(ScanFileTest, APlainFileMarkedOfflineIsTested) {
+  const std::wstring path = dir.CopyFixture(L"marker_exact", L"away.exe");
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_OFFLINE));
+  if (!(test::Attributes(path) & FILE_ATTRIBUTE_OFFLINE)) GTEST_SKIP() << "this file system keeps no offline mark";
+  test::ScanFile(path, state, view);
+  EXPECT_EQ(L"已扫描1个文件，查出1个病毒，恢复1个文件", view.line());
+  EXPECT_FALSE(test::Exists(path));
+}
 
 TEST_F(ScanFileTest, CountsAndProgressTexts) {
   for (int i = 0; i < 3; ++i)

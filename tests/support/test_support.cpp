@@ -161,13 +161,14 @@ std::wstring Widen(const char* text) {
 
 }  // namespace
 
-TempDir::TempDir() {
+TempDir::TempDir(const std::wstring& under) {
   static std::atomic<int> counter{0};
   const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
   std::wstring name = info ? Widen(info->test_suite_name()) + L"." + Widen(info->name()) : L"test";
   for (wchar_t& c : name)
     if (c == L'/') c = L'_';
-  path_ = TestRoot() + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+  path_ = (under.empty() ? TestRoot() : under) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(++counter);
   RemoveTree(path_);
   CreateDirectoryW(path_.c_str(), nullptr);
   path_ += L'\\';

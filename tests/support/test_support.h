@@ -91,11 +91,17 @@ void RemoveTree(const std::wstring& path);
 void WalkTree(const std::wstring& dir, const std::function<void(const std::wstring& path, bool isDirectory)>& visit,
               bool lastListedFirst = false);
 
+// Where a test puts what must be on a fixed drive of this machine (the process sweep opens
+// no image from anywhere else).
+inline constexpr wchar_t kOnFixedDrive[] = L"C:\\users\\Public\\";
+
 // A directory of its own for one test, on the test drive T: (a drive of a non-fixed type,
 // so an all-drives scan never walks it), removed with everything in it afterwards.
 class TempDir {
  public:
-  TempDir();
+  // `under` (with a trailing backslash) puts it elsewhere: on drive C:, for what must be on
+  // a fixed drive.
+  explicit TempDir(const std::wstring& under = L"");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

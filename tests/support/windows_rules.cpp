@@ -81,6 +81,7 @@ struct Record {
   ACCESS_MASK granted = 0;
   std::wstring path;    // files: the final path, upper case, once asked for; keys: below HKLM
   bool marked = false;  // this handle set the file's deletion
+  LONGLONG index = -1;  // files: the file's index on its volume
   DWORD processId = 0;
 };
 
@@ -250,13 +251,20 @@ BOOL WINAPI CheckedCloseHandle(HANDLE handle) {
       S().handles.erase(found);
     }
   }
-  const BOOL closed = Real().CloseHandle(handle);
-  // The deletion this handle set happens once the file's last handle is closed.
-  if (known && record.marked && Real().GetFileAttributesW(record.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  // The name this handle set to be deleted goes once the last handle opened through that
+  // name is closed (on NTFS a deletion is of one link, another name of the file stays), as
+  // far as the handles the door opened tell. No recorded handle closes while the lock is
+  // held: a close takes its record out under it first.
+  if (known && record.marked) {
     std::lock_guard<std::mutex> lock(S().mutex);
-    S().pending.erase(record.path);
+    bool stillOpen = false;
+    for (const auto& [other, otherRecord] : S().handles)
+      stillOpen |=
+          otherRecord.kind == Kind::kFile && otherRecord.index == record.index && FinalPathOf(other) == record.path;
+    for (auto at = S().pending.begin(); !stillOpen && at != S().pending.end();)
+      at = at->second.QuadPart == record.index ? S().pending.erase(at) : std::next(at);
   }
-  return closed;
+  return Real().CloseHandle(handle);
 }
 
 BOOL WINAPI CheckedDuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, HANDLE* target,
@@ -287,6 +295,7 @@ HANDLE WINAPI CheckedCreateFileW(const wchar_t* path, DWORD access, DWORD share,
   // CreateFileW asks for these two besides what it is given.
   Record record;
   record.granted = MapFileAccess(access) | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+  record.index = IndexOf(handle).QuadPart;
   const RuleId refused = CheckOpened(handle, record.granted, (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0, record.path);
   if (refused != kRuleCount) {
     Real().CloseHandle(handle);
@@ -307,6 +316,7 @@ win::os::NtStatus NTAPI CheckedNtCreateFile(HANDLE* handle, ACCESS_MASK access, 
   // NtCreateFile grants exactly what it is asked for.
   Record record;
   record.granted = MapFileAccess(access);
+  record.index = IndexOf(*handle).QuadPart;
   constexpr ULONG kOpenForBackupIntent = 0x4000;
   const RuleId refused = CheckOpened(*handle, record.granted, (options & kOpenForBackupIntent) != 0, record.path);
   if (refused != kRuleCount) {

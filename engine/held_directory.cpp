@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "engine/entry_rules.h"
-#include "engine/walk.h"
 
 namespace engine {
 
@@ -63,6 +62,9 @@ void SplitId(const BYTE* identifier, FileId& id) {
 }
 constexpr ULONG kFileOpenReparsePoint = 0x00200000;
 constexpr ULONG kFileRenameInformation = 10;
+constexpr ULONG kFileRenameInformationEx = 65;
+constexpr ULONG kRenameReplaceIfExists = 0x1;
+constexpr ULONG kRenamePosixSemantics = 0x2;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr ULONG kFileInternalInformation = 6;
 constexpr ULONG kFileFsFullSizeInformation = 7;
@@ -82,10 +84,16 @@ constexpr LONG kStatusOplockBreakInProgress = 0x00000108;
 constexpr LONG kStatusNameNotFound = static_cast<LONG>(0xC0000034L);
 constexpr LONG kStatusPathNotFound = static_cast<LONG>(0xC000003AL);
 constexpr LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043L);
+// What a system or a file system answers for a rename class or flag it doesn't have.
+constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002L);
+constexpr LONG kStatusInvalidInfoClass = static_cast<LONG>(0xC0000003L);
+constexpr LONG kStatusInvalidParameter = static_cast<LONG>(0xC000000DL);
+constexpr LONG kStatusNotSupported = static_cast<LONG>(0xC00000BBL);
 
-// FILE_RENAME_INFORMATION with room for a name.
+// FILE_RENAME_INFORMATION_EX with room for a name; its flags overlay the older structure's
+// ReplaceIfExists.
 struct RenameInformation {
-  BOOLEAN replaceIfExists;
+  ULONG flags;
   HANDLE rootDirectory;
   ULONG fileNameLength;
   WCHAR fileName[1];
@@ -489,53 +497,40 @@ bool HeldDirectory::Holds(HANDLE file, const std::wstring& name) const {
   return !actual.empty() && SameIgnoringCase(actual, finalPath_ + L"\\" + name);
 }
 
-bool HeldDirectory::IdAt(const std::wstring& name, FileId& id) const {
-  win::FileHandle entry;
-  if (CreateRelative(handle_.get(), name, FILE_READ_ATTRIBUTES, kShareAll, kFileOpen,
-                     kFileOpenReparsePoint | kFileCompleteIfOplocked, entry) < 0 ||
-      !entry)
-    return false;
-  FileFacts facts;
-  if (!FactsOf(entry.get(), facts)) return false;
-  id = facts.id;
-  return true;
-}
-
-bool HeldDirectory::MoveProven(HANDLE file, const std::wstring& from, const std::wstring& to, const FileId& id) const {
-  if (!MoveInto(file, to)) return false;
-  FileId now;
-  if (IdAt(to, now) && SameFile(now, id)) return true;
-  // What moved wasn't ours (under Wine the rename went through a link swapped in meanwhile):
-  // it goes back the way it came, while that way stands.
-  MoveInto(file, from);
+bool HeldDirectory::DeleteAtClose(HANDLE file, const std::wstring& name) const {
+  if (!MarkForDeletion(file)) return false;
+  if (Holds(file, name)) return true;
+  MarkForDeletion(file, false);
   return false;
 }
 
-bool HeldDirectory::Retire(HANDLE file, const std::wstring& name, const FileId& id, NameLog* made,
-                           std::wstring& retired) const {
-  retired = UniqueName(L".del");
-  if ((made && !made->Add(retired)) || !MoveProven(file, name, retired, id)) return false;
-  if (MarkForDeletion(file)) {
-    if (Holds(file, retired)) return true;
-    MarkForDeletion(file, false);
-  }
-  MoveProven(file, retired, name, id);
-  return false;
-}
-
-bool HeldDirectory::MoveInto(HANDLE file, const std::wstring& name) const {
+bool HeldDirectory::MoveInto(HANDLE file, const std::wstring& name, bool replace) const {
   if (name.empty()) return false;
   const size_t bytes = sizeof(RenameInformation) + name.size() * sizeof(WCHAR);
   std::unique_ptr<uint64_t[]> storage(new (std::nothrow) uint64_t[bytes / sizeof(uint64_t) + 1]);
   if (!storage) return false;
   auto* info = reinterpret_cast<RenameInformation*>(storage.get());
-  info->replaceIfExists = FALSE;
   // The new name is taken relative to this directory's handle, not to any path.
   info->rootDirectory = handle_.get();
   info->fileNameLength = static_cast<ULONG>(name.size() * sizeof(WCHAR));
   std::memcpy(info->fileName, name.data(), info->fileNameLength);
   IO_STATUS_BLOCK io{};
+  if (replace) {
+    // A plain replacing rename fails while anyone else has the file it replaces open, be it
+    // only an indexer or a virus scanner that shares everything. POSIX semantics (Windows 10
+    // 1809 and later, NTFS) replace it all the same: those handles keep the old file.
+    info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    const LONG status =
+        win::os::NtSetInformationFile(file, &io, info, static_cast<ULONG>(bytes), kFileRenameInformationEx);
+    if (!RenameNeedsFallback(status)) return status >= 0;
+  }
+  info->flags = replace ? TRUE : FALSE;  // FILE_RENAME_INFORMATION's ReplaceIfExists
   return win::os::NtSetInformationFile(file, &io, info, static_cast<ULONG>(bytes), kFileRenameInformation) >= 0;
+}
+
+bool RenameNeedsFallback(long status) {
+  return status == kStatusInvalidInfoClass || status == kStatusInvalidParameter || status == kStatusNotSupported ||
+         status == kStatusNotImplemented;
 }
 
 std::wstring UniqueName(const wchar_t* extension) {

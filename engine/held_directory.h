@@ -18,8 +18,6 @@
 
 namespace engine {
 
-class NameLog;
-
 // What identifies a file whatever its name: its volume and its file id on that volume, all
 // 128 bits of it (ReFS ids are that wide, and their low half need not be unique). Where a
 // listing or a quick query gives only the 64-bit index, it is the low half and the volume
@@ -84,6 +82,11 @@ enum class OpenResult {
 // What an open's NTSTATUS and the opened handle's GetFileType mean for us. Apart so that
 // the cases Wine can't make (an opportunistic lock being broken) are tested all the same.
 OpenResult ClassifyOpen(long status, DWORD fileType);
+
+// Whether a replacing rename with POSIX semantics failed only because the system (before
+// Windows 10 1809) or the file system (FAT, a network share) doesn't have them, so that the
+// plain replacing rename is to be tried.
+bool RenameNeedsFallback(long status);
 
 // One entry of a listing.
 struct DirectoryEntry {
@@ -165,27 +168,17 @@ class HeldDirectory {
   // volume can't say.
   bool FreeBytes(uint64_t& bytes) const;
 
-  // The id of the entry `name` of this directory as it stands now, opened relative to this
-  // directory's handle and never through a link at its last step. False when there is none.
-  bool IdAt(const std::wstring& name, FileId& id) const;
+  // Marks an open file or directory of this one, `name` here, for deletion at its close,
+  // and takes that back when it no longer stands here. Under Wine the deletion is carried
+  // out by the path at the close: had this folder been swapped for a link meanwhile, it
+  // would take the entry of that name in the folder the link leads to. The check narrows
+  // that to the moment between it and the caller's close, which is to follow at once; on
+  // Windows the deletion follows the file.
+  bool DeleteAtClose(HANDLE file, const std::wstring& name) const;
 
-  // Renames the open file or directory `file`, here as `from`, to `to` in this directory,
-  // never replacing anything, and proves it: `to` must then be the one `id` names. Under
-  // Wine a rename by handle goes by the paths, and a folder swapped for a link at that
-  // moment would move somebody else's file: that is moved back, and this returns false.
-  bool MoveProven(HANDLE file, const std::wstring& from, const std::wstring& to, const FileId& id) const;
-
-  // Sets the open file or directory `file`, here as `name`, to be deleted at its close (which
-  // is to follow at once), under a name of our own: it is first moved to a new name that
-  // nobody can guess (MoveProven), noted in `made` before it exists, and only then marked.
-  // Under Wine a deletion goes by the path at the close, and so can only ever take that
-  // name. `retired` is the new name. False, with the file back under `name`, when it can't
-  // be marked.
-  bool Retire(HANDLE file, const std::wstring& name, const FileId& id, NameLog* made, std::wstring& retired) const;
-
-  // Renames an open file, of this directory, to `name` in this directory, never replacing
-  // anything.
-  bool MoveInto(HANDLE file, const std::wstring& name) const;
+  // Renames an open file, of this directory, to `name` in this directory. Replaces an
+  // existing file only when asked to.
+  bool MoveInto(HANDLE file, const std::wstring& name, bool replace) const;
 
  private:
   // Takes over an open handle when it is a directory and no reparse point.

@@ -174,28 +174,20 @@ bool CleanStartupFolder(const std::wstring& folder, ShellLink& shell, TargetDire
 
 // Removes the directory that `listed` holds, by a handle opened relative to its parent
 // with the right to delete it: attributes to normal, the pause, then the deletion, which
-// the system carries out only when the directory is empty, under a name of our own as every
-// deletion here (HeldDirectory::Retire). A drive's root has no parent and stays.
+// the system carries out only when the directory is empty. A drive's root has no parent
+// and stays.
 void RemoveTargetDirectory(HeldDirectory listed) {
   std::wstring parentPath, name;
   if (!SplitFolderAndName(listed.finalPath(), parentPath, name) || name.find(L':') != std::wstring::npos) return;
   const uint64_t index = listed.facts().id.low;
   listed = HeldDirectory();  // the directory goes with its last handle: none of ours but the one below
   HeldDirectory parent, directory;
-  FileFacts facts;
   if (!parent.OpenEveryStep(parentPath) || !directory.OpenIn(parent, name, DELETE | FILE_WRITE_ATTRIBUTES) ||
-      directory.facts().id.low != index || !FactsOf(directory.handle(), facts))
+      directory.facts().id.low != index)
     return;
   SetNormalAttributes(directory.handle());
   Sleep(kDeletePauseMs);
-  std::wstring retired;
-  if (!parent.Retire(directory.handle(), name, facts.id, nullptr, retired)) return;
-  directory = HeldDirectory();  // its last handle: it goes, if it is empty
-  // Windows refuses to mark a directory that isn't empty; Wine marks it and then leaves it.
-  FileId now;
-  HeldDirectory again;
-  if (parent.IdAt(retired, now) && SameFile(now, facts.id) && again.OpenIn(parent, retired, DELETE))
-    parent.MoveProven(again.handle(), retired, name, facts.id);
+  parent.DeleteAtClose(directory.handle(), name);
 }
 
 // Deletes the infected files of the target directory and then the directory itself, which
@@ -270,7 +262,7 @@ void DeleteTypeLibFile() {
   win::FileHandle file = OpenPlainFile(folder, name, FILE_READ_ATTRIBUTES, facts);
   if (!file) return;
   file.reset();  // the deletion waits for the last handle
-  if (DeleteInfected(folder, name, win::FileHandle(), facts, nullptr) == Restoration::kDeleted) return;
+  if (DeleteInfected(folder, name, win::FileHandle(), facts) == Restoration::kDeleted) return;
   // Opened for its attributes only, which somebody else's open without sharing doesn't
   // refuse: this handle is what tells where the file is, to be deleted at the restart.
   FileFacts again;

@@ -81,43 +81,34 @@ bool CopyAccessRights(HANDLE from, HANDLE to) {
   return win::os::SetKernelObjectSecurity(to, DACL_SECURITY_INFORMATION, descriptor.get()) != FALSE;
 }
 
-// Deletes the file `name` of `directory`, the one `facts` describe, through a handle of its
-// own with the right to delete it: retired under a name of our own first (HeldDirectory::Retire),
-// so that under Wine, where the deletion goes by the path at the close, it can only take
-// that name. False, with the file as it stood, when it can't be.
-bool DeleteOne(const HeldDirectory& directory, const std::wstring& name, const FileFacts& facts, NameLog* made) {
-  std::wstring retired;
-  {
-    win::FileHandle deleter = Reopen(directory, name, facts.id, DELETE);
-    if (!deleter || !directory.Retire(deleter.get(), name, facts.id, made, retired)) return false;
-  }  // ours was the last handle: the file goes now
-  // Under Wine a deletion by handle is carried out by the path at the close, and not at all
-  // when the path no longer leads to the file (its folder swapped for a link meanwhile): ask
-  // the directory, and give the file back its name if it is still there.
-  FileId now;
-  if (!directory.IdAt(retired, now) || !SameFile(now, facts.id)) return true;
-  const win::FileHandle again = Reopen(directory, retired, facts.id, DELETE);
-  if (again) directory.MoveProven(again.get(), retired, name, facts.id);
-  return false;
-}
-
 }  // namespace
 
 // No copy that can be trusted: the file is nothing but the virus, and goes. It counts as
 // deleted only when it really is gone.
 Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
-                           const FileFacts& facts, NameLog* made, DWORD pauseMs) {
+                           const FileFacts& facts, DWORD pauseMs) {
   {
     const win::FileHandle attributes = Reopen(directory, name, facts.id, FILE_WRITE_ATTRIBUTES);
     if (!attributes) return Restoration::kLeft;
     SetNormalAttributes(attributes.get());
   }
   if (pauseMs) Sleep(pauseMs);
-  // Ours is to be the last handle, so that the deletion happens at its close.
+  // Ours is the last handle, so that the deletion happens at its close, right after the
+  // check that it still stands where it was listed.
   tested.reset();
-  if (DeleteOne(directory, name, facts, made)) return Restoration::kDeleted;
-  PutBackAttributes(directory, name, facts);
-  return Restoration::kLeft;
+  win::FileHandle deleter = Reopen(directory, name, facts.id, DELETE);
+  if (!deleter || !directory.DeleteAtClose(deleter.get(), name)) {
+    deleter.reset();
+    PutBackAttributes(directory, name, facts);
+    return Restoration::kLeft;
+  }
+  deleter.reset();
+  // Under Wine a deletion by handle is carried out by path at the last close, and not at all
+  // when the path no longer leads to the file: ask the directory.
+  const win::FileHandle still = directory.OpenFile(name, FILE_READ_ATTRIBUTES, kShareAll);
+  FileFacts now;
+  if (still && FactsOf(still.get(), now) && SameFile(now.id, facts.id)) return Restoration::kLeft;
+  return Restoration::kDeleted;
 }
 
 namespace {
@@ -176,10 +167,10 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   if (copy && FactsOf(copy.get(), copyFacts) && SameFile(copyFacts.id, facts.id)) {
     copy.reset();  // its sharing would keep the deletions out
     if (!directory.Holds(tested.get(), name)) return Restoration::kLeft;
-    const Restoration deleted = DeleteInfected(directory, name, std::move(tested), facts, context.madeHere);
+    const Restoration deleted = DeleteInfected(directory, name, std::move(tested), facts);
     // Then its other name, with no handle of ours left on the file (under Wine a name set to
     // be deleted goes only with the file's last handle).
-    if (copyName != name) DeleteInfected(directory, copyName, win::FileHandle(), facts, context.madeHere);
+    if (copyName != name) DeleteInfected(directory, copyName, win::FileHandle(), facts);
     return deleted;
   }
   // No copy, or one that will never be trusted (a directory, a link, a pipe, another name
@@ -190,7 +181,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
     // Unless the folder itself has moved since the listing (swapped for a link, say): then
     // neither file is where it was, the copy may be a good one, and both stay for a later run.
     if (!directory.Holds(tested.get(), name)) return Restoration::kLeft;
-    return DeleteInfected(directory, name, std::move(tested), facts, context.madeHere);
+    return DeleteInfected(directory, name, std::move(tested), facts);
   }
 
   // Nor are the bytes of somebody who may not change the infected file written into it, nor
@@ -200,7 +191,7 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   if (!CopyOwnerTrusted(copyOwner.data(), copyOwner.size(), fileOwner.data(), fileOwner.size())) {
     copy.reset();
     if (!directory.Holds(tested.get(), name)) return Restoration::kLeft;
-    return DeleteInfected(directory, name, std::move(tested), facts, context.madeHere);
+    return DeleteInfected(directory, name, std::move(tested), facts);
   }
 
   LARGE_INTEGER size{};
@@ -229,22 +220,14 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
   // What the infected file had, but never read-only: the restored file is the user's to change.
   basic.FileAttributes = facts.attributes & ~FILE_ATTRIBUTE_READONLY;
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  FileFacts freshFacts;
-  if (!MarkForDeletion(fresh.get()) || !FactsOf(fresh.get(), freshFacts) ||
-      !CopyAccessRights(tested.get(), fresh.get()) ||
+  if (!MarkForDeletion(fresh.get()) || !CopyAccessRights(tested.get(), fresh.get()) ||
       !CopyContents(copy.get(), fresh.get(), static_cast<uint64_t>(size.QuadPart), context) ||
       !win::os::SetFileInformationByHandle(fresh.get(), FileBasicInfo, &basic, sizeof basic)) {
     discard();
     return Restoration::kLeft;
   }
 
-  // The swap, in three moves that each touch only a name of ours or take a free one: the
-  // infected file out of the way under a new name of our own; the new file into its name,
-  // which nothing else can hold by then (a rename that replaces nothing); the infected
-  // file deleted by its new name. Under Wine each goes by its paths, and a folder swapped
-  // for a link meanwhile can't make any of them destroy somebody else's file. Windows
-  // allows both renames while others have the infected file open sharing its deletion
-  // (an indexer, a scanner), as it wouldn't allow a rename that replaced it.
+  // A file can't be replaced while it is read-only or open.
   {
     const win::FileHandle infected = Reopen(directory, name, facts.id, FILE_WRITE_ATTRIBUTES);
     if (!infected || !SetNormalAttributes(infected.get())) {
@@ -253,34 +236,20 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
     }
   }
   tested.reset();
-  const std::wstring aside = UniqueName(L".del");
-  win::FileHandle infected = Reopen(directory, name, facts.id, DELETE);
-  if ((context.madeHere && (!context.madeHere->Add(name) || !context.madeHere->Add(aside))) || !infected ||
-      !directory.MoveProven(infected.get(), name, aside, facts.id)) {
-    infected.reset();
+  if (context.madeHere && !context.madeHere->Add(name)) {
     discard();
     PutBackAttributes(directory, name, facts);
     return Restoration::kLeft;
   }
   // Kept from here on: only a file that is not to be deleted can take the other's name.
-  if (!MarkForDeletion(fresh.get(), false) || !directory.MoveProven(fresh.get(), freshName, name, freshFacts.id)) {
-    directory.MoveProven(infected.get(), aside, name, facts.id);
-    infected.reset();
+  if (!MarkForDeletion(fresh.get(), false) || !directory.MoveInto(fresh.get(), name, /*replace=*/true)) {
     discard();
     PutBackAttributes(directory, name, facts);
     return Restoration::kLeft;
   }
   fresh.reset();
-  // The virus goes by the name we gave it; were it left (under Wine, its folder swapped at
-  // the close), it is a plain infected file that the next run deletes.
-  if (MarkForDeletion(infected.get()) && !directory.Holds(infected.get(), aside))
-    MarkForDeletion(infected.get(), false);
-  infected.reset();
-  // And the copy, which is ours to delete now: retired as any deletion is.
-  FileFacts copyNow;
-  std::wstring retired;
   SetNormalAttributes(copy.get());
-  if (FactsOf(copy.get(), copyNow)) directory.Retire(copy.get(), copyName, copyNow.id, context.madeHere, retired);
+  directory.DeleteAtClose(copy.get(), copyName);
   return Restoration::kRestored;
 }
 
@@ -292,7 +261,7 @@ bool DeleteFileIf(const HeldDirectory& directory, const std::wstring& name,
   if (!file || !condition(file.get())) return false;
   FileFacts facts;
   if (FactsOf(file.get(), facts) && facts.plain() && directory.Holds(file.get(), name))
-    DeleteInfected(directory, name, std::move(file), facts, nullptr, pauseMs);
+    DeleteInfected(directory, name, std::move(file), facts, pauseMs);
   return true;
 }
 

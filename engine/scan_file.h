@@ -40,10 +40,9 @@ Restoration RestoreVirusFile(const HeldDirectory& directory, const std::wstring&
 // Deletes the infected file `name` of `directory`, which `facts` describe and `tested` (if
 // any) holds open, whatever its attributes: attributes to normal, the pause of `pauseMs`
 // (a process just ended may still hold its file), then the deletion through a handle of its
-// own, under a name of our own (HeldDirectory::Retire), noted in `made`. kLeft, with its
-// attributes as they were, when it can't be deleted.
+// own. kLeft, with its attributes as they were, when it can't be deleted.
 Restoration DeleteInfected(const HeldDirectory& directory, const std::wstring& name, win::FileHandle tested,
-                           const FileFacts& facts, NameLog* made, DWORD pauseMs = 0);
+                           const FileFacts& facts, DWORD pauseMs = 0);
 
 // Tests the file `name` of `directory` through one handle with `condition` and, when it
 // holds and the file is the very one listed, deletes it through handles to that same file,

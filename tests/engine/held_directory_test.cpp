@@ -36,6 +36,26 @@ TEST(ClassifyOpenTest, StatusAndFileType) {
     EXPECT_EQ(row.expected, engine::ClassifyOpen(static_cast<long>(row.status), row.type)) << std::hex << row.status;
 }
 
+// From the documented statuses of a system or file system without FileRenameInformationEx's
+// POSIX semantics (Windows before 10 1809, FAT, a share; Wine), and of a rename refused.
+TEST(RenameNeedsFallbackTest, OnlyWhereTheSystemLacksPosixRenames) {
+  const struct {
+    unsigned long status;
+    bool fallback;
+  } rows[] = {
+      {0xC0000003, true},   // STATUS_INVALID_INFO_CLASS: the system doesn't know class 65
+      {0xC000000D, true},   // STATUS_INVALID_PARAMETER: the file system doesn't take it
+      {0xC00000BB, true},   // STATUS_NOT_SUPPORTED
+      {0xC0000002, true},   // STATUS_NOT_IMPLEMENTED: Wine 8
+      {0x00000000, false},  // renamed
+      {0xC0000022, false},  // STATUS_ACCESS_DENIED: the plain rename would be refused too
+      {0xC0000043, false},  // STATUS_SHARING_VIOLATION
+      {0xC0000056, false},  // STATUS_DELETE_PENDING
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(row.fallback, engine::RenameNeedsFallback(static_cast<long>(row.status))) << std::hex << row.status;
+}
+
 std::vector<engine::DirectoryEntry> Parse(const std::vector<BYTE>& bytes, bool extended) {
   std::vector<engine::DirectoryEntry> entries;
   engine::ParseListing(bytes.data(), bytes.size(), extended, [&](const engine::DirectoryEntry& entry) {

@@ -5,7 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "engine/process_sweep.h"
 #include "engine/residue.h"
 #include "engine/scan_state.h"
 #include "ui/offer_dlg.h"
@@ -61,8 +60,6 @@ void StartScan(RunControl& run, RunView& view) {
 
   gScanState.Reset();
   gProgressBoard.Reset();
-  // The walk lists and reads with backup intent: no access list keeps a file from the test.
-  engine::EnablePrivilege(SE_BACKUP_NAME);
   view.ShowRunState(L"扫描内存中...");
   // A critical process of the virus's is left running, and counted as found.
   gScanState.virusesFound.fetch_add(engine::CleanResidue());

@@ -25,8 +25,9 @@ engine::ScanRequest RequestFor(const std::wstring& pathText);
 
 // Worker entry points, started with _beginthreadex. The argument is a ScanRequest made
 // with new, which the worker owns from then on and deletes at its end. The worker walks
-// it, publishes its progress to gProgressBoard and, when it ran to its end without a stop
-// request, sets gScanState.scanFinished.
+// it with the backup privilege on, turns the privilege off again, publishes its progress to
+// gProgressBoard and, when it ran to its end without a stop request, sets
+// gScanState.scanFinished.
 unsigned __stdcall ScanDirectoryThreadProc(void* request);
 unsigned __stdcall ScanAllDrivesThreadProc(void* request);
 

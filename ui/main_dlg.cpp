@@ -92,7 +92,7 @@ LRESULT CMainDlg::OnInitDialog() {
 
 void CMainDlg::OnTimer(UINT_PTR id) {
   if (id == kFinishTimer) CheckScanFinished(run_, *this);
-  if (id == kProgressTimer) ShowScanProgress(*this);
+  if (id == kProgressTimer) ShowScanProgress(run_, *this);
 }
 
 bool CMainDlg::OnCommand(int id) {
@@ -224,8 +224,6 @@ void CMainDlg::ShowRunState(const wchar_t* prompt) {
   GetDlgItem(IDC_BROWSE).ShowWindow(SW_HIDE);
   GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_SHOW);
   SetDlgItemText(IDC_START_STOP, L"停止查杀");
-  // Painted now: the memory stage that follows keeps this thread from painting.
-  ::UpdateWindow(m_hWnd);
 }
 
 void CMainDlg::ResetToIdle() {

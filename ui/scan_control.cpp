@@ -5,7 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "engine/residue.h"
 #include "engine/scan_state.h"
 #include "ui/offer_dlg.h"
 #include "ui/scan_run.h"
@@ -60,10 +59,12 @@ void StartScan(RunControl& run, RunView& view) {
 
   gScanState.Reset();
   gProgressBoard.Reset();
+  // The worker cleans the residue first, which ends processes and so can wait on whatever
+  // a process's image stands on (a share that stalls): the window shows that stage and
+  // answers all along. The timer shows the walk's prompt once the worker begins it.
+  gRunStage.store(RunStage::kMemory);
+  run.walkShown = false;
   view.ShowRunState(L"扫描内存中...");
-  // A critical process of the virus's is left running, and counted as found.
-  gScanState.virusesFound.fetch_add(engine::CleanResidue());
-  view.ShowRunState(L"正在扫描...");
 
   const auto procedure = request->allDrives ? &ScanAllDrivesThreadProc : &ScanDirectoryThreadProc;
   run.worker.reset(gStartWorker(procedure, request.get()));
@@ -86,9 +87,9 @@ void RequestStop(RunControl& run, RunView& view) {
     view.ResetToIdle();
     return;
   }
-  run.awaitingOffer = false;
   // The texts are brought up to date before the offer opens.
-  ShowScanProgress(view);
+  ShowScanProgress(run, view);
+  run.awaitingOffer = false;
   OfferAndReset(run, view);
 }
 
@@ -97,13 +98,17 @@ void CheckScanFinished(RunControl& run, RunView& view) {
   // Taken before the offer opens: the ticks that its message loop delivers find nothing.
   if (gScanState.scanFinished.exchange(0) == 0) return;
   if (!run.awaitingOffer || run.closing) return;
+  // The worker published its last file, and began its walk, before it said it had finished.
+  ShowScanProgress(run, view);
   run.awaitingOffer = false;
-  // The worker published its last file before it said it had finished.
-  ShowScanProgress(view);
   OfferAndReset(run, view);
 }
 
-void ShowScanProgress(RunView& view) {
+void ShowScanProgress(RunControl& run, RunView& view) {
+  if (run.awaitingOffer && !run.walkShown && gRunStage.load() == RunStage::kWalk) {
+    run.walkShown = true;
+    view.ShowRunState(L"正在扫描...");
+  }
   for (const engine::ProgressSnapshot& snapshot : gProgressBoard.Take()) view.ShowProgress(snapshot);
 }
 

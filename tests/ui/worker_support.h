@@ -15,9 +15,9 @@
 namespace test {
 
 // Starts the dialog's workers as the program does and can hold the latest one, suspended at
-// its start or waiting inside a copy: "the worker is still busy with its file" or "the stop
-// came before the worker's first file" is then a fact of the test, not a race with the disk
-// or the clock.
+// its start, stalled in its memory stage or waiting inside a copy: "the worker is still busy
+// with its file" or "the stop came before the walk" is then a fact of the test, not a race
+// with the disk or the clock.
 class WorkerHold {
  public:
   enum Mode { kWhenAsked, kFromItsStart };
@@ -28,6 +28,7 @@ class WorkerHold {
   ~WorkerHold() {
     Release();
     ui::SetScanHooks(nullptr);
+    ui::SetMemoryStage(nullptr);
     ui::SetWorkerStarter(nullptr);
     if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
   }
@@ -41,6 +42,20 @@ class WorkerHold {
     ResetEvent(gInCopy);
     ui::SetScanHooks(&gHooks);
     return PumpUntilSignalled(gInCopy, 30000);
+  }
+  // Lets the worker held at its start run into a memory stage that stalls, as one that meets
+  // a process whose image never answers would, and waits until it is there.
+  bool HoldInTheMemoryStage() {
+    ResetEvent(gRelease);
+    ResetEvent(gInMemoryStage);
+    ui::SetMemoryStage([] {
+      SetEvent(gInMemoryStage);
+      WaitForSingleObject(gRelease, 60000);
+    });
+    // The start was posted: the dialog's thread starts the worker when it takes the click.
+    HANDLE worker = nullptr;
+    return PumpUntil([&] { return (worker = gHeld.exchange(nullptr)) != nullptr; }, 20000) &&
+           ResumeThread(worker) != static_cast<DWORD>(-1) && PumpUntilSignalled(gInMemoryStage, 30000);
   }
   void Release() {
     SetEvent(gRelease);
@@ -73,6 +88,7 @@ class WorkerHold {
   static inline std::atomic<HANDLE> gHeld{nullptr};
   // For the whole process: a worker may still be copying after its test has ended.
   static inline const HANDLE gInCopy = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  static inline const HANDLE gInMemoryStage = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   static inline const HANDLE gRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   static inline const engine::ScanHooks gHooks{nullptr, [](uint64_t) {
                                                  SetEvent(gInCopy);

@@ -139,8 +139,10 @@ void CMainDlg::OnEndDialog(int result) {
 }
 
 void CMainDlg::OnStartStop() {
-  // While the dialog ends the button does nothing.
-  if (run_.closing) return;
+  // While the dialog ends, and while a run's offer is open, the button does nothing: the
+  // offer disables this window, but a command can still come (another program can post
+  // one), and it must never start a run while the last one's offer waits for an answer.
+  if (run_.closing || run_.offering) return;
   if (run_.awaitingOffer)
     RequestStop(run_, *this);
   else

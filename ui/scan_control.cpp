@@ -33,11 +33,17 @@ bool IsRunning(const win::KernelHandle& thread) {
   return thread && WaitForSingleObject(thread.get(), 0) == WAIT_TIMEOUT;
 }
 
-// The offer of a run that has ended or was stopped, then the idle window. A run started
-// from the main window while an offer without owner was open keeps its window state.
+// The offer of a run that has ended or was stopped, owned by the main window whatever
+// window is in front, then the idle window. An offer that can't be made for want of memory
+// isn't made, and the button must not stay dead after it.
 void OfferAndReset(RunControl& run, RunView& view) {
-  OfferDownload(engine::FormatFinalSummary(gScanState));
-  if (!run.awaitingOffer) view.ResetToIdle();
+  run.offering = true;
+  try {
+    OfferDownload(view.window(), engine::FormatFinalSummary(gScanState));
+  } catch (...) {
+  }
+  run.offering = false;
+  view.ResetToIdle();
 }
 
 }  // namespace

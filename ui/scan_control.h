@@ -41,6 +41,8 @@ struct RunControl {
   // A run was started and its offer hasn't been made yet: exactly one offer per run. While
   // it holds, the start/stop button stops the run; otherwise it starts one.
   bool awaitingOffer = false;
+  // The run's offer is open: the start/stop button does nothing until it has been answered.
+  bool offering = false;
   // The window shows the run's walk ("正在扫描..."), not its memory stage.
   bool walkShown = false;
   // The dialog is ending: no new run, no offer.

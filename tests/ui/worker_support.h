@@ -14,15 +14,16 @@
 
 namespace test {
 
-// Starts the dialog's workers as the program does and can hold the latest one, suspended at
-// its start, stalled in its memory stage or waiting inside a copy: "the worker is still busy
-// with its file" or "the stop came before the walk" is then a fact of the test, not a race
-// with the disk or the clock.
+// Starts the dialog's workers as the program does, counts them, and can hold the latest one,
+// suspended at its start, stalled in its memory stage or waiting inside a copy: "the worker
+// is still busy with its file" or "the stop came before the walk" is then a fact of the test,
+// not a race with the disk or the clock.
 class WorkerHold {
  public:
   enum Mode { kWhenAsked, kFromItsStart };
   explicit WorkerHold(Mode mode = kWhenAsked) {
     gMode = mode;
+    gStarts = 0;
     ui::SetWorkerStarter(&Start);
   }
   ~WorkerHold() {
@@ -65,6 +66,8 @@ class WorkerHold {
     const HANDLE worker = gWorker.load();
     return worker && PumpUntilSignalled(worker, 20000);
   }
+  // How many workers were started since the hold began.
+  int Starts() const { return gStarts.load(); }
   // The latest worker was started and has ended.
   bool Ended() const {
     const HANDLE worker = gWorker.load();
@@ -80,12 +83,14 @@ class WorkerHold {
     if (thread)
       DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
     if (const HANDLE previous = gWorker.exchange(copy)) CloseHandle(previous);
+    ++gStarts;
     if (flags) gHeld = copy;
     return thread;
   }
   static inline Mode gMode = kWhenAsked;
   static inline std::atomic<HANDLE> gWorker{nullptr};
   static inline std::atomic<HANDLE> gHeld{nullptr};
+  static inline std::atomic<int> gStarts{0};
   // For the whole process: a worker may still be copying after its test has ended.
   static inline const HANDLE gInCopy = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   static inline const HANDLE gInMemoryStage = CreateEventW(nullptr, TRUE, FALSE, nullptr);

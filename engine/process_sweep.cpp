@@ -157,14 +157,16 @@ SweepCounts KillVirusProcesses() {
   return counts;
 }
 
-bool EnablePrivilege(const wchar_t* name) {
+bool EnablePrivilege(const wchar_t* name) { return SetPrivilege(name, true); }
+
+bool SetPrivilege(const wchar_t* name, bool enabled) {
   win::KernelHandle token;
   if (!win::os::OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
 
   TOKEN_PRIVILEGES request{};
   request.PrivilegeCount = 1;
   if (!win::os::LookupPrivilegeValueW(nullptr, name, &request.Privileges[0].Luid)) return false;
-  request.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  request.Privileges[0].Attributes = enabled ? SE_PRIVILEGE_ENABLED : 0;
   // Succeeds also when the token doesn't hold the privilege (GetLastError then says
   // ERROR_NOT_ALL_ASSIGNED); what needs it then simply reaches less.
   return win::os::AdjustTokenPrivileges(token.get(), FALSE, &request, 0, nullptr, nullptr) != FALSE;

@@ -27,9 +27,15 @@ std::wstring VolumeRootOf(const std::wstring& path);
 // processes of other accounts and of services. True when the adjustment call succeeded.
 bool EnableDebugPrivilege();
 
-// Enables a privilege of this process's token by its name (SE_BACKUP_NAME for the scan:
-// with it, reads with backup intent pass every access list, so that no folder that denies
-// administrators hides the virus's files). True when the adjustment call succeeded.
+// Enables a privilege of this process's token by its name. True when the adjustment call
+// succeeded.
 bool EnablePrivilege(const wchar_t* name);
+
+// Sets a privilege of this process's token on or off by its name (SE_BACKUP_NAME around the
+// walk: with it, reads with backup intent pass every access list, so that no folder that
+// denies administrators hides the virus's files; without it, nothing else the program does,
+// the folder browser among it, reaches such a folder). True when the adjustment call
+// succeeded.
+bool SetPrivilege(const wchar_t* name, bool enabled);
 
 }  // namespace engine

@@ -92,7 +92,7 @@ LRESULT CMainDlg::OnInitDialog() {
 
 void CMainDlg::OnTimer(UINT_PTR id) {
   if (id == kFinishTimer) CheckScanFinished(run_, *this);
-  if (id == kProgressTimer) ShowScanProgress(*this);
+  if (id == kProgressTimer) ShowScanProgress(run_, *this);
 }
 
 bool CMainDlg::OnCommand(int id) {
@@ -139,8 +139,10 @@ void CMainDlg::OnEndDialog(int result) {
 }
 
 void CMainDlg::OnStartStop() {
-  // While the dialog ends the button does nothing.
-  if (run_.closing) return;
+  // While the dialog ends, and while a run's offer is open, the button does nothing: the
+  // offer disables this window, but a command can still come (another program can post
+  // one), and it must never start a run while the last one's offer waits for an answer.
+  if (run_.closing || run_.offering) return;
   if (run_.awaitingOffer)
     RequestStop(run_, *this);
   else
@@ -224,8 +226,6 @@ void CMainDlg::ShowRunState(const wchar_t* prompt) {
   GetDlgItem(IDC_BROWSE).ShowWindow(SW_HIDE);
   GetDlgItem(IDC_CURRENT_FILE).ShowWindow(SW_SHOW);
   SetDlgItemText(IDC_START_STOP, L"停止查杀");
-  // Painted now: the memory stage that follows keeps this thread from painting.
-  ::UpdateWindow(m_hWnd);
 }
 
 void CMainDlg::ResetToIdle() {

@@ -33,9 +33,11 @@ LRESULT COKDlg::OnInitDialog() {
   return 1;
 }
 
-void OfferDownload(const std::wstring& summary) {
+void OfferDownload(HWND owner, const std::wstring& summary) {
   COKDlg offer(summary);
-  if (offer.DoModal(GetActiveWindow()) != IDOK) return;
+  // Not the active window: with another program's window in front there is none on this
+  // thread, and an offer without owner would leave the main window enabled behind it.
+  if (offer.DoModal(owner) != IDOK) return;
   // The browser, and the setup it downloads, run as the signed-in user, not as this
   // elevated process (win/shell_open.h).
   win::OpenInBrowser(std::wstring(L"http://") + hosts::kDownload + L"/MorvaSetup.exe");

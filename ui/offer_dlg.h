@@ -26,9 +26,10 @@ class COKDlg : public win::CDialogImpl<COKDlg> {
   std::wstring summary_;
 };
 
-// Shows the offer with the run's final summary, owned by the window active on this thread
-// (none when the main window isn't active, which then stays usable). "立即下载" opens the
-// setup download in the browser.
-void OfferDownload(const std::wstring& summary);
+// Shows the offer with the run's final summary, owned by `owner` (the main window), which
+// it disables until it is answered, whatever window is in front meanwhile; centred on the
+// owner unless that is hidden or minimized. "立即下载" opens the setup download in the
+// browser.
+void OfferDownload(HWND owner, const std::wstring& summary);
 
 }  // namespace ui

@@ -5,8 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "engine/process_sweep.h"
-#include "engine/residue.h"
 #include "engine/scan_state.h"
 #include "ui/offer_dlg.h"
 #include "ui/scan_run.h"
@@ -35,11 +33,17 @@ bool IsRunning(const win::KernelHandle& thread) {
   return thread && WaitForSingleObject(thread.get(), 0) == WAIT_TIMEOUT;
 }
 
-// The offer of a run that has ended or was stopped, then the idle window. A run started
-// from the main window while an offer without owner was open keeps its window state.
+// The offer of a run that has ended or was stopped, owned by the main window whatever
+// window is in front, then the idle window. An offer that can't be made for want of memory
+// isn't made, and the button must not stay dead after it.
 void OfferAndReset(RunControl& run, RunView& view) {
-  OfferDownload(engine::FormatFinalSummary(gScanState));
-  if (!run.awaitingOffer) view.ResetToIdle();
+  run.offering = true;
+  try {
+    OfferDownload(view.window(), engine::FormatFinalSummary(gScanState));
+  } catch (...) {
+  }
+  run.offering = false;
+  view.ResetToIdle();
 }
 
 }  // namespace
@@ -61,11 +65,12 @@ void StartScan(RunControl& run, RunView& view) {
 
   gScanState.Reset();
   gProgressBoard.Reset();
-  // The walk lists and reads with backup intent: no access list keeps a file from the test.
-  engine::EnablePrivilege(SE_BACKUP_NAME);
+  // The worker cleans the residue first, which ends processes and so can wait on whatever
+  // a process's image stands on (a share that stalls): the window shows that stage and
+  // answers all along. The timer shows the walk's prompt once the worker begins it.
+  gRunStage.store(RunStage::kMemory);
+  run.walkShown = false;
   view.ShowRunState(L"扫描内存中...");
-  engine::CleanResidue();
-  view.ShowRunState(L"正在扫描...");
 
   const auto procedure = request->allDrives ? &ScanAllDrivesThreadProc : &ScanDirectoryThreadProc;
   run.worker.reset(gStartWorker(procedure, request.get()));
@@ -88,9 +93,9 @@ void RequestStop(RunControl& run, RunView& view) {
     view.ResetToIdle();
     return;
   }
-  run.awaitingOffer = false;
   // The texts are brought up to date before the offer opens.
-  ShowScanProgress(view);
+  ShowScanProgress(run, view);
+  run.awaitingOffer = false;
   OfferAndReset(run, view);
 }
 
@@ -99,13 +104,17 @@ void CheckScanFinished(RunControl& run, RunView& view) {
   // Taken before the offer opens: the ticks that its message loop delivers find nothing.
   if (gScanState.scanFinished.exchange(0) == 0) return;
   if (!run.awaitingOffer || run.closing) return;
+  // The worker published its last file, and began its walk, before it said it had finished.
+  ShowScanProgress(run, view);
   run.awaitingOffer = false;
-  // The worker published its last file before it said it had finished.
-  ShowScanProgress(view);
   OfferAndReset(run, view);
 }
 
-void ShowScanProgress(RunView& view) {
+void ShowScanProgress(RunControl& run, RunView& view) {
+  if (run.awaitingOffer && !run.walkShown && gRunStage.load() == RunStage::kWalk) {
+    run.walkShown = true;
+    view.ShowRunState(L"正在扫描...");
+  }
   for (const engine::ProgressSnapshot& snapshot : gProgressBoard.Take()) view.ShowProgress(snapshot);
 }
 

@@ -1,5 +1,6 @@
-// The window's half of the scan run: starting a run, the stop request, the progress and
-// the check for its end, all on the window's thread. The worker's half is in scan_run.h.
+// The window's half of the scan run: starting a run, the stop request, the stage and the
+// progress, and the check for its end, all on the window's thread, which never waits on
+// the memory stage or the walk. The worker's half is in scan_run.h.
 // What a run shows goes through RunView, which the main dialog implements: this half
 // knows no dialog.
 #pragma once
@@ -40,28 +41,33 @@ struct RunControl {
   // A run was started and its offer hasn't been made yet: exactly one offer per run. While
   // it holds, the start/stop button stops the run; otherwise it starts one.
   bool awaitingOffer = false;
+  // The run's offer is open: the start/stop button does nothing until it has been answered.
+  bool offering = false;
+  // The window shows the run's walk ("正在扫描..."), not its memory stage.
+  bool walkShown = false;
   // The dialog is ending: no new run, no offer.
   bool closing = false;
 };
 
 // The start half of the start/stop button. Shows "请输入目录" when the path box is empty;
 // otherwise waits for a worker that is still finishing a stopped run, clears the run
-// state, cleans the residue (the memory stage) and starts a worker with the path box's
-// request. A worker that can't be started, or an old one that doesn't end, leaves the
-// window idle.
+// state, shows the memory stage ("扫描内存中...") and starts a worker with the path box's
+// request, which cleans the residue and then walks. A worker that can't be started, or an
+// old one that doesn't end, leaves the window idle.
 void StartScan(RunControl& run, RunView& view);
 
 // The stop half: sets the stop flag, shows the latest progress and makes the run's offer
 // at once, then returns the window to idle. Never waits for the worker, which ends after
-// its file in hand.
+// its file in hand, or at the end of its memory stage without walking.
 void RequestStop(RunControl& run, RunView& view);
 
 // On every tick of the dialog's timer: makes the offer of a run whose worker has finished
 // and returns the window to idle.
 void CheckScanFinished(RunControl& run, RunView& view);
 
-// On every tick of the progress timer: shows what the worker published since the last tick.
-void ShowScanProgress(RunView& view);
+// On every tick of the progress timer: shows the walk's prompt once the worker has begun
+// it, and what the worker published since the last tick.
+void ShowScanProgress(RunControl& run, RunView& view);
 
 // For the end of the dialog: asks a running worker to stop and waits until it has finished
 // the file in hand, but no longer than `graceMs`. False when the worker is still running

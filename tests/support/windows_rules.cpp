@@ -664,6 +664,8 @@ LSTATUS WINAPI CheckedRegCloseKey(HKEY key) {
 
 }  // namespace
 
+bool BackupPrivilegeOn() { return BackupPrivilegeEnabled(); }
+
 ACCESS_MASK MapFileAccess(ACCESS_MASK access) {
   ACCESS_MASK mapped = access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | MAXIMUM_ALLOWED);
   if (access & GENERIC_READ) mapped |= FILE_GENERIC_READ;

@@ -82,6 +82,10 @@ void MakeCritical(DWORD processId);
 // Forgets the models above.
 void ClearModels();
 
+// Whether SeBackupPrivilege is enabled in this process's token now, which backup intent
+// counts on.
+bool BackupPrivilegeOn();
+
 // Generic rights mapped as for files.
 ACCESS_MASK MapFileAccess(ACCESS_MASK access);
 

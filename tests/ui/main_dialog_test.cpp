@@ -178,16 +178,21 @@ TEST_F(MainDialogTest, RunOverInfectedFilesOffersTheSummaryAndReturnsToIdle) {
   EXPECT_EQ(2, dialog.CloseWithCloseBox());
 }
 
-TEST_F(MainDialogTest, StopAtOnceOffersTheStoppedSummary) {
-  const std::wstring root = dir.MakeDir(L"many");
-  for (int i = 0; i < 300; ++i) dir.Write(L"many\\file" + std::to_wstring(i) + L".txt", "x");
+// A stop during the memory stage, which a process can hold for as long as it likes: the
+// window answers, the offer opens at once, and the worker begins no walk after it.
+TEST_F(MainDialogTest, StopInTheMemoryStageOffersTheStoppedSummaryAndWalksNothing) {
+  const std::wstring root = dir.MakeDir(L"scan");
+  dir.Write(L"scan\\a.txt", "a");
 
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
-  test::WorkerHold hold(test::WorkerHold::kFromItsStart);  // the stop comes before the worker's first file
+  test::WorkerHold hold(test::WorkerHold::kFromItsStart);
   dialog.SetPath(root);
   dialog.Click(IDC_START_STOP);
-  dialog.Click(IDC_START_STOP);  // taken as soon as the start has returned: "停止查杀"
+  ASSERT_TRUE(hold.HoldInTheMemoryStage());
+  EXPECT_TRUE(test::Answers(dialog.hwnd()));
+  EXPECT_EQ(L"扫描内存中...", dialog.Text(IDC_PROMPT));
+  dialog.Click(IDC_START_STOP);
 
   const HWND offer = dialog.WaitForOffer();
   ASSERT_TRUE(offer);
@@ -196,11 +201,11 @@ TEST_F(MainDialogTest, StopAtOnceOffersTheStoppedSummary) {
   ASSERT_TRUE(dialog.WaitForIdleAfterRun());
   EXPECT_EQ(root, dialog.Text(IDC_PATH));
 
-  // The worker ends by itself, and raises no second offer: its inspectors begin no file
-  // after a stop (on one thread, the walker would finish the file in hand).
+  // The worker ends by itself, and raises no second offer.
+  EXPECT_FALSE(hold.Ended());
   hold.Release();
   ASSERT_TRUE(hold.WaitForEnd());
-  EXPECT_LE(ui::gScanState.filesScanned.load(), 1);
+  EXPECT_EQ(0, ui::gScanState.filesScanned.load());
   ASSERT_TRUE(dialog.thread().WaitForTicks(3));
   EXPECT_EQ(1, dialog.Offers());
   EXPECT_TRUE(dialog.IsIdleAfterRun());
@@ -667,16 +672,23 @@ TEST_P(CloseDuringRunTest, AbandonsTheCopyInHand) {
   EXPECT_EQ(0, dialog.Offers());
 }
 
-// A worker that doesn't end (stuck in a call the system won't cut short) doesn't keep the
-// dialog open: it ends after a moment's grace, and the program then ends its process.
-TEST_F(MainDialogTest, CloseWithAStuckWorkerEndsAfterAMoment) {
+// A worker that doesn't end (stuck in a call the system won't cut short, in the walk or in
+// the memory stage) doesn't keep the dialog open: it ends after a moment's grace, and the
+// program then ends its process. A worker released from its memory stage walks nothing.
+enum class StuckIn { kTheCopy, kTheMemoryStage };
+
+class MainDialogStuckWorkerTest : public MainDialogTest, public testing::WithParamInterface<StuckIn> {};
+
+TEST_P(MainDialogStuckWorkerTest, CloseEndsItAfterAMoment) {
   const LongFileTree tree(dir, 64u << 20, 20);
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
-  test::WorkerHold hold;
+  const bool inMemoryStage = GetParam() == StuckIn::kTheMemoryStage;
+  test::WorkerHold hold(inMemoryStage ? test::WorkerHold::kFromItsStart : test::WorkerHold::kWhenAsked);
   dialog.SetPath(tree.root);
   dialog.Click(IDC_START_STOP);
-  ASSERT_TRUE(hold.HoldInTheCopy());
+  ASSERT_TRUE(inMemoryStage ? hold.HoldInTheMemoryStage() : hold.HoldInTheCopy());
+  EXPECT_TRUE(test::Answers(dialog.hwnd()));
 
   const ULONGLONG start = GetTickCount64();
   PostMessageW(dialog.hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -687,7 +699,15 @@ TEST_F(MainDialogTest, CloseWithAStuckWorkerEndsAfterAMoment) {
   ASSERT_TRUE(hold.WaitForEnd());
   EXPECT_FALSE(ui::WorkerStillRunning());
   EXPECT_TRUE(tree.Untouched());
+  if (inMemoryStage) {
+    EXPECT_EQ(0, ui::gScanState.filesScanned.load());
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Stuck, MainDialogStuckWorkerTest, testing::Values(StuckIn::kTheCopy, StuckIn::kTheMemoryStage),
+                         [](const testing::TestParamInfo<StuckIn>& info) {
+                           return info.param == StuckIn::kTheCopy ? "InTheCopy" : "InTheMemoryStage";
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Closes, CloseDuringRunTest,
                          testing::Values(CloseBy::kCloseBox, CloseBy::kEscape, CloseBy::kCommandTwo),

@@ -6,6 +6,7 @@
 
 #include "tests/controls/failing_new.h"
 #include "tests/support/test_support.h"
+#include "tests/support/windows_rules.h"
 #include "tests/ui/worker_support.h"
 
 namespace {
@@ -43,6 +44,19 @@ TEST_F(ScanRunTest, AStoppedRunIsNotFinished) {
   ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, engine::ScanRequest{false, dir.path()}));
   EXPECT_LE(ui::gScanState.filesScanned.load(), 1) << "at most a file in hand is handled, then the walk ends";
   EXPECT_EQ(0, ui::gScanState.scanFinished.load());
+}
+
+// The walk reads with the backup privilege, and nothing after it does: the folder browser
+// would otherwise list folders that deny administrators.
+TEST_F(ScanRunTest, TheBackupPrivilegeIsOnForTheWalkAndOffAfterIt) {
+  dir.CopyFixture(L"marker_exact", L"virus.exe");
+  static std::atomic<int> duringWalk{-1};
+  const engine::ScanHooks hooks{[](const std::wstring&) { duringWalk = rules::BackupPrivilegeOn(); }, nullptr};
+  ui::SetScanHooks(&hooks);
+  ASSERT_TRUE(test::RunWorker(ui::ScanDirectoryThreadProc, engine::ScanRequest{false, dir.path()}));
+  ui::SetScanHooks(nullptr);
+  EXPECT_EQ(1, duringWalk.load());
+  EXPECT_FALSE(rules::BackupPrivilegeOn());
 }
 
 // Nothing unwinds out of the worker's entry routine: a worker without memory ends its run

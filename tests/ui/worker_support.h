@@ -14,20 +14,22 @@
 
 namespace test {
 
-// Starts the dialog's workers as the program does and can hold the latest one, suspended at
-// its start or waiting inside a copy: "the worker is still busy with its file" or "the stop
-// came before the worker's first file" is then a fact of the test, not a race with the disk
-// or the clock.
+// Starts the dialog's workers as the program does, counts them, and can hold the latest one,
+// suspended at its start, stalled in its memory stage or waiting inside a copy: "the worker
+// is still busy with its file" or "the stop came before the walk" is then a fact of the test,
+// not a race with the disk or the clock.
 class WorkerHold {
  public:
   enum Mode { kWhenAsked, kFromItsStart };
   explicit WorkerHold(Mode mode = kWhenAsked) {
     gMode = mode;
+    gStarts = 0;
     ui::SetWorkerStarter(&Start);
   }
   ~WorkerHold() {
     Release();
     ui::SetScanHooks(nullptr);
+    ui::SetMemoryStage(nullptr);
     ui::SetWorkerStarter(nullptr);
     if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
   }
@@ -42,6 +44,20 @@ class WorkerHold {
     ui::SetScanHooks(&gHooks);
     return PumpUntilSignalled(gInCopy, 30000);
   }
+  // Lets the worker held at its start run into a memory stage that stalls, as one that meets
+  // a process whose image never answers would, and waits until it is there.
+  bool HoldInTheMemoryStage() {
+    ResetEvent(gRelease);
+    ResetEvent(gInMemoryStage);
+    ui::SetMemoryStage([] {
+      SetEvent(gInMemoryStage);
+      WaitForSingleObject(gRelease, 60000);
+    });
+    // The start was posted: the dialog's thread starts the worker when it takes the click.
+    HANDLE worker = nullptr;
+    return PumpUntil([&] { return (worker = gHeld.exchange(nullptr)) != nullptr; }, 20000) &&
+           ResumeThread(worker) != static_cast<DWORD>(-1) && PumpUntilSignalled(gInMemoryStage, 30000);
+  }
   void Release() {
     SetEvent(gRelease);
     if (const HANDLE worker = gHeld.exchange(nullptr)) ResumeThread(worker);
@@ -50,6 +66,8 @@ class WorkerHold {
     const HANDLE worker = gWorker.load();
     return worker && PumpUntilSignalled(worker, 20000);
   }
+  // How many workers were started since the hold began.
+  int Starts() const { return gStarts.load(); }
   // The latest worker was started and has ended.
   bool Ended() const {
     const HANDLE worker = gWorker.load();
@@ -65,14 +83,17 @@ class WorkerHold {
     if (thread)
       DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
     if (const HANDLE previous = gWorker.exchange(copy)) CloseHandle(previous);
+    ++gStarts;
     if (flags) gHeld = copy;
     return thread;
   }
   static inline Mode gMode = kWhenAsked;
   static inline std::atomic<HANDLE> gWorker{nullptr};
   static inline std::atomic<HANDLE> gHeld{nullptr};
+  static inline std::atomic<int> gStarts{0};
   // For the whole process: a worker may still be copying after its test has ended.
   static inline const HANDLE gInCopy = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  static inline const HANDLE gInMemoryStage = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   static inline const HANDLE gRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   static inline const engine::ScanHooks gHooks{nullptr, [](uint64_t) {
                                                  SetEvent(gInCopy);

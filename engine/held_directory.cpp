@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/entry_rules.h"
+#include "engine/paths.h"
 
 namespace engine {
 
@@ -25,17 +26,10 @@ constexpr ULONG kFileNonDirectoryFile = 0x40;
 constexpr ULONG kFileCompleteIfOplocked = 0x100;
 constexpr ULONG kFileOpenForBackupIntent = 0x4000;
 
-// Windows 8's full file ids and extended listing, declared here since the program is built
-// for Windows 7, which answers these classes with an error.
-constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(0x12);
+// Windows 8's extended listing, declared here since the program is built for Windows 7,
+// which answers these classes with an error.
 constexpr auto kFileIdExtdDirectoryInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(0x13);
 constexpr auto kFileIdExtdDirectoryRestartInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(0x14);
-
-// FILE_ID_INFO
-struct FullIdInfo {
-  ULONGLONG volumeSerialNumber;
-  BYTE identifier[16];
-};
 
 // FILE_ID_EXTD_DIR_INFO
 struct ExtdDirInfo {
@@ -55,11 +49,6 @@ struct ExtdDirInfo {
   WCHAR fileName[1];
 };
 
-// A full id's 16 bytes as the two halves of FileId.
-void SplitId(const BYTE* identifier, FileId& id) {
-  std::memcpy(&id.low, identifier, sizeof id.low);
-  std::memcpy(&id.high, identifier + sizeof id.low, sizeof id.high);
-}
 constexpr ULONG kFileOpenReparsePoint = 0x00200000;
 constexpr ULONG kFileRenameInformation = 10;
 constexpr ULONG kFileRenameInformationEx = 65;
@@ -79,11 +68,7 @@ struct FullSizeInformation {
   ULONG bytesPerSector;
 };
 
-// What NtCreateFile answers in the cases told apart.
-constexpr LONG kStatusOplockBreakInProgress = 0x00000108;
 constexpr LONG kStatusNameNotFound = static_cast<LONG>(0xC0000034L);
-constexpr LONG kStatusPathNotFound = static_cast<LONG>(0xC000003AL);
-constexpr LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043L);
 // What a system or a file system answers for a rename class or flag it doesn't have.
 constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002L);
 constexpr LONG kStatusInvalidInfoClass = static_cast<LONG>(0xC0000003L);
@@ -98,11 +83,6 @@ struct RenameInformation {
   ULONG fileNameLength;
   WCHAR fileName[1];
 };
-
-bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
 
 // Opens `name` relative to the directory `root` with the native call. The status is the
 // call's own; a handle comes back only when it succeeded, which includes the case of an
@@ -129,148 +109,6 @@ LONG CreateRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, U
 }
 
 }  // namespace
-
-bool SplitAtRoot(const std::wstring& path, std::wstring& root, std::vector<std::wstring>& names) {
-  size_t at = 0;
-  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
-    const size_t server = path.find(L'\\', 8);
-    if (server == std::wstring::npos || server == 8) return false;
-    size_t share = path.find(L'\\', server + 1);
-    if (share == std::wstring::npos) share = path.size();
-    if (share == server + 1) return false;
-    root = path.substr(0, share) + L'\\';
-    at = share + 1;
-  } else if (path.compare(0, 4, L"\\\\?\\") == 0 && path.size() >= 6 && path[5] == L':' &&
-             (path.size() == 6 || path[6] == L'\\')) {
-    at = path.size() == 6 ? 6 : 7;
-    root = path.substr(0, 6) + L"\\";
-  } else {
-    return false;
-  }
-  names.clear();
-  while (at < path.size()) {
-    size_t end = path.find(L'\\', at);
-    if (end == std::wstring::npos) end = path.size();
-    if (end > at) {
-      std::wstring name = path.substr(at, end - at);
-      if (name == L"." || name == L"..") return false;
-      names.push_back(std::move(name));
-    }
-    at = end + 1;
-  }
-  return true;
-}
-
-OpenResult ClassifyOpen(long status, DWORD fileType) {
-  // STATUS_OPLOCK_BREAK_IN_PROGRESS is a success: the handle is there, but the lock's
-  // owner hasn't let go yet, and whatever we did next could wait for it.
-  if (status == kStatusOplockBreakInProgress) return OpenResult::kLockBreaking;
-  if (status == kStatusNameNotFound || status == kStatusPathNotFound) return OpenResult::kNoSuchFile;
-  if (status == kStatusSharingViolation) return OpenResult::kInUse;
-  if (status < 0) return OpenResult::kRefused;
-  return fileType == FILE_TYPE_DISK ? OpenResult::kOpened : OpenResult::kNotDiskFile;
-}
-
-bool FileFacts::plain() const {
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || ClassifyEntry(attributes, reparseTag) == EntryKind::kTest;
-}
-
-bool FactsOf(HANDLE file, FileFacts& facts) {
-  FILE_STANDARD_INFO standard{};
-  FILE_ATTRIBUTE_TAG_INFO tag{};
-  if (!win::os::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
-      !win::os::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag))
-    return false;
-  facts.id = FileId{};
-  FullIdInfo id{};
-  if (win::os::GetFileInformationByHandleEx(file, kFileIdInfo, &id, sizeof id)) {
-    facts.id.volume = id.volumeSerialNumber;
-    SplitId(id.identifier, facts.id);
-  }
-  // Windows 7 has no full ids, and a file system without them answers with id 0; the
-  // 64-bit index is then the id, and where that too is 0 the file has none.
-  if (!facts.id.known()) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!win::os::GetFileInformationByHandle(file, &info)) return false;
-    facts.id.volume = info.dwVolumeSerialNumber;
-    facts.id.low = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    facts.id.high = 0;
-  }
-  facts.attributes = tag.FileAttributes;
-  facts.reparseTag = tag.ReparseTag;
-  facts.links = standard.NumberOfLinks;
-  return true;
-}
-
-std::wstring LongPath(const std::wstring& path) {
-  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
-  const DWORD needed = win::os::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  const DWORD length = win::os::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
-  if (length == 0 || length >= needed) return path;
-  full.resize(length);
-  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
-}
-
-std::wstring LongNamesPath(const std::wstring& path) {
-  const std::wstring full = LongPath(path);
-  if (full.compare(0, 4, L"\\\\?\\") != 0) return full;
-  // Wine lengthens the names of a path only without the "\\?\" prefix, which Windows needs
-  // only for a path longer than MAX_PATH.
-  const bool unc = full.compare(0, 8, L"\\\\?\\UNC\\") == 0;
-  std::wstring asked = unc ? L"\\\\" + full.substr(8) : full.substr(4);
-  if (asked.size() >= MAX_PATH) asked = full;
-  const DWORD needed = win::os::GetLongPathNameW(asked.c_str(), nullptr, 0);
-  if (needed == 0) return full;
-  std::wstring longNames(needed, L'\0');
-  const DWORD length = win::os::GetLongPathNameW(asked.c_str(), &longNames[0], needed);
-  if (length == 0 || length >= needed) return full;
-  longNames.resize(length);
-  return LongPath(longNames);
-}
-
-std::wstring FinalPath(HANDLE file) {
-  wchar_t buffer[MAX_PATH];
-  const DWORD length =
-      win::os::GetFinalPathNameByHandleW(file, buffer, MAX_PATH, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length > 0 && length < MAX_PATH) return std::wstring(buffer, length);
-  if (length >= MAX_PATH) {
-    // Longer than MAX_PATH: the length asked for includes the NUL.
-    std::wstring path(length, L'\0');
-    const DWORD again =
-        win::os::GetFinalPathNameByHandleW(file, &path[0], length, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (again > 0 && again < length) {
-      path.resize(again);
-      return path;
-    }
-  }
-  // Wine's GetFinalPathNameByHandleW gives up beyond MAX_PATH; the object's name, which
-  // Wine gives as "\??\C:\...", says the same.
-  constexpr ULONG kNameBytes = 0x10000 + sizeof(UNICODE_STRING);
-  std::unique_ptr<uint64_t[]> storage(new (std::nothrow) uint64_t[kNameBytes / sizeof(uint64_t)]);
-  ULONG returned = 0;
-  if (!storage || win::os::NtQueryObject(file, 1 /* ObjectNameInformation */, storage.get(), kNameBytes, &returned) < 0)
-    return {};
-  const auto* name = reinterpret_cast<const UNICODE_STRING*>(storage.get());
-  const std::wstring path(name->Buffer, name->Length / sizeof(WCHAR));
-  if (path.compare(0, 4, L"\\??\\") != 0) return {};
-  return L"\\\\?\\" + path.substr(4);
-}
-
-bool SetNormalAttributes(HANDLE file) {
-  FILE_BASIC_INFO basic{};  // zero times: left as they are
-  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  return win::os::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
-}
-
-bool MarkForDeletion(HANDLE file, bool deleteIt) {
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = deleteIt ? TRUE : FALSE;
-  return win::os::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
-}
 
 bool HeldDirectory::Open(const std::wstring& path) {
   win::FileHandle handle(
@@ -348,11 +186,8 @@ bool HeldDirectory::Adopt(HANDLE raw) {
 
 bool HeldDirectory::IsListed(const DirectoryEntry& entry) const {
   if (!entry.fullId) return entry.id.low == 0 || entry.id.low == facts_.id.low;
-  FullIdInfo info{};
-  if (!win::os::GetFileInformationByHandleEx(handle_.get(), kFileIdInfo, &info, sizeof info)) return false;
   FileId id;
-  SplitId(info.identifier, id);
-  return id.low == entry.id.low && id.high == entry.id.high;
+  return FullIdOf(handle_.get(), id) && id.low == entry.id.low && id.high == entry.id.high;
 }
 
 bool HeldDirectory::List(const std::function<bool(const DirectoryEntry&)>& onEntry) const {
@@ -398,7 +233,7 @@ bool ParseListing(const BYTE* bytes, size_t size, bool extended,
       nameBytes = record.fileNameLength;
       entry.attributes = record.fileAttributes;
       entry.reparseTag = record.reparsePointTag;
-      SplitId(record.fileId, entry.id);
+      entry.id = FileIdFromBytes(record.fileId);
       // A file system without full ids may give 0: then the entry has no id.
       entry.fullId = entry.id.known();
       next = record.nextEntryOffset;
@@ -531,6 +366,68 @@ bool HeldDirectory::MoveInto(HANDLE file, const std::wstring& name, bool replace
 bool RenameNeedsFallback(long status) {
   return status == kStatusInvalidInfoClass || status == kStatusInvalidParameter || status == kStatusNotSupported ||
          status == kStatusNotImplemented;
+}
+
+TestedFile HeldDirectory::Test(const std::wstring& name, ACCESS_MASK access, ULONG share, OpenResult* result) const {
+  TestedFile file;
+  file.handle_ = OpenFileData(name, access, share, result);
+  if (!file.handle_ || !FactsOf(file.handle(), file.facts_) || !file.facts_.plain() || !Holds(file.handle(), name))
+    return TestedFile();
+  file.directory_ = this;
+  file.name_ = name;
+  return file;
+}
+
+TestedFile HeldDirectory::Create(const std::wstring& name, ACCESS_MASK access) const {
+  TestedFile file;
+  file.handle_ = OpenFile(name, access, 0, nullptr, /*create=*/true);
+  if (!file.handle_ || !FactsOf(file.handle(), file.facts_)) return TestedFile();
+  file.directory_ = this;
+  file.name_ = name;
+  return file;
+}
+
+win::FileHandle TestedFile::Reopen(ACCESS_MASK access) const {
+  win::FileHandle again = directory_->OpenFile(name_, access, kShareAll);
+  FileFacts now;
+  if (!again || !FactsOf(again.get(), now) || !SameFile(now.id, facts_.id)) return win::FileHandle();
+  return again;
+}
+
+bool TestedFile::StandsHere() const { return directory_->Holds(handle(), name_); }
+
+bool TestedFile::Normalize() const {
+  const win::FileHandle attributes = Reopen(FILE_WRITE_ATTRIBUTES);
+  return attributes && SetNormalAttributes(attributes.get());
+}
+
+void TestedFile::PutBackAttributes() const {
+  const win::FileHandle attributes = Reopen(FILE_WRITE_ATTRIBUTES);
+  FILE_BASIC_INFO basic{};
+  basic.FileAttributes = facts_.attributes ? facts_.attributes : FILE_ATTRIBUTE_NORMAL;
+  if (attributes) win::os::SetFileInformationByHandle(attributes.get(), FileBasicInfo, &basic, sizeof basic);
+}
+
+bool TestedFile::MarkForDeletion(bool deleteIt) const { return engine::MarkForDeletion(handle(), deleteIt); }
+
+bool TestedFile::Delete(DWORD pauseMs) {
+  if (!Normalize()) return false;
+  if (pauseMs) Sleep(pauseMs);
+  // Ours is to be the last handle, so that the deletion happens at its close, right after
+  // the check that it still stands where it was listed.
+  Close();
+  win::FileHandle deleter = Reopen(DELETE);
+  if (!deleter || !directory_->DeleteAtClose(deleter.get(), name_)) {
+    deleter.reset();
+    PutBackAttributes();
+    return false;
+  }
+  deleter.reset();
+  // Under Wine a deletion by handle is carried out by path at the last close, and not at all
+  // when the path no longer leads to the file: ask the directory.
+  const win::FileHandle still = directory_->OpenFile(name_, FILE_READ_ATTRIBUTES, kShareAll);
+  FileFacts now;
+  return !still || !FactsOf(still.get(), now) || !SameFile(now.id, facts_.id);
 }
 
 std::wstring UniqueName(const wchar_t* extension) {

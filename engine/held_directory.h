@@ -14,74 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "engine/file_facts.h"
 #include "win/handles.h"
 
 namespace engine {
-
-// What identifies a file whatever its name: its volume and its file id on that volume, all
-// 128 bits of it (ReFS ids are that wide, and their low half need not be unique). Where a
-// listing or a quick query gives only the 64-bit index, it is the low half and the volume
-// is 0: such ids are compared only with ids of the same kind.
-struct FileId {
-  uint64_t volume = 0;
-  uint64_t low = 0;
-  uint64_t high = 0;
-  // An id of 0 is none: a file system without full ids answers so, and one that can't
-  // establish a file's id gives all ones. No two files may pass for one by either.
-  bool known() const { return (low != 0 || high != 0) && (low != ~0ull || high != ~0ull); }
-  bool operator==(const FileId& other) const {
-    return volume == other.volume && low == other.low && high == other.high;
-  }
-  bool operator<(const FileId& other) const {
-    if (volume != other.volume) return volume < other.volume;
-    return high != other.high ? high < other.high : low < other.low;
-  }
-};
-
-// Whether two ids name the same file: never when either is none.
-inline bool SameFile(const FileId& a, const FileId& b) { return a.known() && a == b; }
-
-struct FileFacts {
-  FileId id;
-  DWORD attributes = 0;
-  DWORD reparseTag = 0;  // when attributes hold FILE_ATTRIBUTE_REPARSE_POINT
-  DWORD links = 0;
-  // An ordinary file: no directory, and no reparse point but for data that a file system
-  // filter keeps in another form (a OneDrive file, a compressed one): never a link.
-  bool plain() const;
-};
-// The file's full id, its attributes and reparse tag, and its number of names.
-bool FactsOf(HANDLE file, FileFacts& facts);
-
-// The "\\?\" form of a path, so that no part of the system cuts it at MAX_PATH or trims
-// its names: "C:\a" gives "\\?\C:\a", "\\server\share" gives "\\?\UNC\server\share".
-// A relative path is made full first. Already long paths come back as they are.
-std::wstring LongPath(const std::wstring& path);
-// The same with every short (8.3) name in it replaced by its long name, as far as the path
-// exists; what doesn't exist stays as it was. A process started by a short name has that
-// name on record, and a path a program stores may hold one; but the opens here check each
-// name they reach against the one asked for, which the system reports in its long form.
-std::wstring LongNamesPath(const std::wstring& path);
-
-// Splits a "\\?\" path into its volume's root ("\\?\C:\", "\\?\UNC\server\share\") and the
-// names of the folders below it. False for a path that names no volume, or whose names
-// step sideways ("." or "..", which the system would resolve against the names before).
-bool SplitAtRoot(const std::wstring& path, std::wstring& root, std::vector<std::wstring>& names);
-
-// How an open relative to a held directory went.
-enum class OpenResult {
-  kOpened,
-  kNoSuchFile,    // the name is not in the directory
-  kInUse,         // a handle of someone else's shares it with nobody who asks for this access
-  kLockBreaking,  // someone's opportunistic lock on it is being broken: left for a later run
-  kNotDiskFile,   // a pipe, a FIFO or a device: never read, it could keep a read waiting forever
-  kNotHere,       // its data isn't on this machine (a OneDrive file online only): never read
-  kRefused,       // anything else: access denied, a directory, a deletion pending, ...
-};
-
-// What an open's NTSTATUS and the opened handle's GetFileType mean for us. Apart so that
-// the cases Wine can't make (an opportunistic lock being broken) are tested all the same.
-OpenResult ClassifyOpen(long status, DWORD fileType);
 
 // Whether a replacing rename with POSIX semantics failed only because the system (before
 // Windows 10 1809) or the file system (FAT, a network share) doesn't have them, so that the
@@ -102,6 +38,8 @@ struct DirectoryEntry {
 // left out. A record that runs past the buffer ends it. False when `onEntry` said stop.
 bool ParseListing(const BYTE* bytes, size_t size, bool extended,
                   const std::function<bool(const DirectoryEntry&)>& onEntry);
+
+class TestedFile;
 
 class HeldDirectory {
  public:
@@ -159,6 +97,13 @@ class HeldDirectory {
   win::FileHandle OpenFileData(const std::wstring& name, ACCESS_MASK access, ULONG share,
                                OpenResult* result = nullptr) const;
 
+  // The entry `name` opened as OpenFileData opens it, when it is a plain disk file that
+  // stands here (FileFacts::plain, Holds): the one way to a file that anything is done to.
+  // Empty otherwise; `result` says why when the open itself failed.
+  TestedFile Test(const std::wstring& name, ACCESS_MASK access, ULONG share, OpenResult* result = nullptr) const;
+  // A new file of ours, `name`, opened with `access` and shared with nobody.
+  TestedFile Create(const std::wstring& name, ACCESS_MASK access) const;
+
   // True when `file` is the entry `name` of this directory where it stands now: its final
   // path is this directory's final path followed by the name. Under Wine a host link is
   // resolved on open, and this is what shows it.
@@ -189,16 +134,49 @@ class HeldDirectory {
   FileFacts facts_;
 };
 
-// The final path of an open file or directory, "\\?\" form; empty on failure.
-std::wstring FinalPath(HANDLE file);
+// A file of a held directory, opened relative to it without following a link, proven a
+// plain disk file that stands there, and identified. Whatever is done to the file goes
+// through it, to this very file; the directory must outlive it.
+class TestedFile {
+ public:
+  TestedFile() = default;
+  // Whether it was opened and proven; it stays so once its handle is closed.
+  explicit operator bool() const { return directory_ != nullptr; }
+  HANDLE handle() const { return handle_.get(); }
+  const std::wstring& name() const { return name_; }
+  const FileFacts& facts() const { return facts_; }
+  const HeldDirectory& directory() const { return *directory_; }
+
+  // Another handle to it, relative to its directory, when its name still holds it.
+  win::FileHandle Reopen(ACCESS_MASK access) const;
+  // Whether it still stands in its directory under its name.
+  bool StandsHere() const;
+  // Its attributes made normal (read-only, hidden and system go), or put back as they were
+  // when it was tested, through a handle of its own.
+  bool Normalize() const;
+  void PutBackAttributes() const;
+  // Sets it to be deleted at its close, or takes that back.
+  bool MarkForDeletion(bool deleteIt = true) const;
+  // Its handle closed; what was learnt of it stays, for Reopen.
+  void Close() { handle_.reset(); }
+
+  // Deletes it whatever its attributes: made normal, the pause of `pauseMs` (a process just
+  // ended may still hold its file), this handle closed, then marked through a handle of its
+  // own, the last of ours, right after the check that it still stands here. True when it
+  // is gone, or going (Windows refuses to open a file whose deletion is pending); false,
+  // with its attributes put back, when it can't be deleted.
+  bool Delete(DWORD pauseMs = 0);
+
+ private:
+  friend class HeldDirectory;
+  const HeldDirectory* directory_ = nullptr;
+  std::wstring name_;
+  win::FileHandle handle_;
+  FileFacts facts_;
+};
 
 // A name for a file of ours that nobody can have put there beforehand nor guess: "~mfk",
 // 128 random bits and `extension` (".tmp").
 std::wstring UniqueName(const wchar_t* extension);
-
-// Clears the attributes of an open file to "normal" (read-only, hidden and system go).
-bool SetNormalAttributes(HANDLE file);
-// Sets the file to be deleted when its last handle closes, or takes that back.
-bool MarkForDeletion(HANDLE file, bool deleteIt = true);
 
 }  // namespace engine

@@ -1,5 +1,6 @@
 #include "engine/inspectors.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <system_error>
@@ -16,23 +17,6 @@ namespace {
 constexpr auto kStopPoll = std::chrono::milliseconds(20);
 
 }  // namespace
-
-bool NameLog::Add(const std::wstring& name) noexcept {
-  try {
-    std::lock_guard<std::mutex> lock(mutex_);
-    names_.insert(name);
-    any_ = true;
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
-bool NameLog::Has(const std::wstring& name) const {
-  if (!any_.load()) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
-  return names_.count(name) != 0;
-}
 
 Inspectors::Inspectors(const WalkContext& context, int threads) : context_(context) {
   try {
@@ -66,9 +50,11 @@ bool Inspectors::MadeHere(const std::wstring& name) const { return current_ && c
 
 bool Inspectors::Hand(const DirectoryEntry& entry, std::wstring displayPath) {
   if (!current_) return context_.state.stopRequested.load() == 0;
-  // Without a handle of its own the directory's files are done here, under the same locks
-  // as the pool's: the pool may still be restoring and showing files of other directories.
-  if (current_->directory != &current_->own) return ScanFile(*current_->directory, entry, displayPath, For(*current_));
+  // On one thread, or without a handle of its own, the directory's files are done here, as
+  // the pool does them: the pool may still be restoring and showing files of others. The
+  // file is handled in full even after a stop, which ends the walk after it.
+  if (current_->directory != &current_->own)
+    return InspectOne(*current_->directory, current_->made, entry, displayPath);
   if (context_.state.stopRequested.load() != 0) return false;
   if (filling_.files.empty()) filling_.listed = current_;
   filling_.files.push_back(File{entry, std::move(displayPath)});
@@ -90,18 +76,40 @@ bool Inspectors::Flush() {
   return true;
 }
 
-WalkContext Inspectors::For(Listed& listed) {
-  return WalkContext{context_.state, context_.progress,   context_.hooks,
-                     &listed.made,   &oneRestoreAtATime_, &oneShowAtATime_};
+bool Inspectors::InspectOne(const HeldDirectory& directory, NameLog& made, const DirectoryEntry& entry,
+                            const std::wstring& displayPath) {
+  ScanState& state = context_.state;
+  const bool goOn = state.stopRequested.load() == 0;
+  if (TestedFile infected = TestFile(directory, entry)) {
+    // Found at its verdict: a stop's summary tells of the virus in hand.
+    state.virusesFound.fetch_add(1);
+    if (context_.hooks && context_.hooks->afterVerdict) context_.hooks->afterVerdict(entry.name);
+    // One at a time: two restores at once could each find room on the volume for a copy that
+    // together don't fit, and the two names of one infected file would each hold the file
+    // the other is replacing.
+    std::lock_guard<std::mutex> oneAtATime(oneRestoreAtATime_);
+    if (RestoreVirusFile(std::move(infected), context_, &made) != Restoration::kLeft) state.filesRestored.fetch_add(1);
+  }
+  // Counted once it is handled, and shown with the counts as they stand then, one file at a
+  // time: each shown count is one more than the last, and the last file shown carries the
+  // final counts. With several threads the found may run ahead of the files counted: no
+  // line shows more than those.
+  ProgressSnapshot snapshot;
+  snapshot.path = displayPath;
+  std::lock_guard<SpinLock> inOrder(oneShowAtATime_);
+  snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
+  snapshot.virusesFound = std::min(state.virusesFound.load(), snapshot.filesScanned);
+  snapshot.filesRestored = std::min(state.filesRestored.load(), snapshot.virusesFound);
+  context_.progress.Show(snapshot);
+  return goOn;
 }
 
 bool Inspectors::Inspect(const Batch& batch) {
-  const WalkContext here = For(*batch.listed);
   for (const File& file : batch.files) {
     // A stop leaves the files not begun as they are, and uncounted.
     if (context_.state.stopRequested.load() != 0) return false;
     try {
-      if (!ScanFile(*batch.listed->directory, file.entry, file.displayPath, here)) return false;
+      if (!InspectOne(*batch.listed->directory, batch.listed->made, file.entry, file.displayPath)) return false;
     } catch (const std::bad_alloc&) {
       // Out of memory for this file: it is left as it is, as one that can't be opened is.
     }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/held_directory.h"
-#include "engine/walk.h"
+#include "engine/scan_context.h"
 
 namespace engine {
 
@@ -63,9 +63,10 @@ class Inspectors {
     std::shared_ptr<Listed> listed;
     std::vector<File> files;
   };
-  // The context every file is inspected in, whichever thread does it: restorations one at
-  // a time, files counted and shown one at a time, the directory's log of our names.
-  WalkContext For(Listed& listed);
+  // Tests one file, restores it when infected, counts it and shows it: the one way a file
+  // is inspected, whichever thread does it. False when a stop was requested before it began.
+  bool InspectOne(const HeldDirectory& directory, NameLog& made, const DirectoryEntry& entry,
+                  const std::wstring& displayPath);
   bool Inspect(const Batch& batch);
   // Queues the batch being filled, waiting while the queue is full. False when the walk is
   // to stop.

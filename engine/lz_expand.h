@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/version_resource.h"
+#include "engine/byte_source.h"
 
 namespace engine {
 

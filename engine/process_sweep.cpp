@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/held_directory.h"
+#include "engine/paths.h"
 #include "engine/marker.h"
 #include "win/handles.h"
 
@@ -93,11 +94,8 @@ bool ImageIsInfected(const std::wstring& recorded, Folders& folders) {
   const std::wstring name = path.substr(slash + 1);
   const HeldDirectory* folder = folders.Of(path.substr(0, slash + 1));
   if (!folder) return false;
-  const win::FileHandle file =
-      folder->OpenFileData(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  FileFacts facts;
-  if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !folder->Holds(file.get(), name)) return false;
-  return IsVirusFile(file.get());
+  const TestedFile image = folder->Test(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  return image && IsVirusFile(image.handle());
 }
 
 // Ends the process when its executable carries the marker. A process whose image can't
@@ -127,18 +125,6 @@ void EndIfInfected(DWORD processId, Folders& folders, SweepCounts& counts) {
 }
 
 }  // namespace
-
-std::wstring VolumeRootOf(const std::wstring& path) {
-  const bool prefixed = path.compare(0, 4, L"\\\\?\\") == 0;
-  const std::wstring rest = prefixed ? path.substr(4) : path;
-  if (rest.size() >= 3 && iswalpha(rest[0]) && rest[1] == L':' && rest[2] == L'\\') return rest.substr(0, 3);
-  // A volume by its own name: "\\?\Volume{...}\".
-  if (prefixed && rest.compare(0, 7, L"Volume{") == 0) {
-    const size_t end = rest.find(L"}\\");
-    if (end != std::wstring::npos) return path.substr(0, 4 + end + 2);
-  }
-  return {};  // a share ("\\server\share", "\\?\UNC\"), a device, a relative path
-}
 
 SweepCounts KillVirusProcesses() {
   SweepCounts counts;

@@ -18,11 +18,6 @@ struct SweepCounts {
 // system started it from, is infected.
 SweepCounts KillVirusProcesses();
 
-// The root of the volume that holds `path`, as GetDriveTypeW takes it ("C:\",
-// "\\?\Volume{...}\"), in either form of the path; empty for a share, a device or a
-// relative path, which name no volume of this machine.
-std::wstring VolumeRootOf(const std::wstring& path);
-
 // Enables SeDebugPrivilege in this process's token, so that the sweep can open the
 // processes of other accounts and of services. True when the adjustment call succeeded.
 bool EnableDebugPrivilege();

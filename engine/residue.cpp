@@ -10,6 +10,7 @@
 
 #include "engine/entry_rules.h"
 #include "engine/held_directory.h"
+#include "engine/paths.h"
 #include "engine/marker.h"
 #include "engine/process_sweep.h"
 #include "engine/scan_file.h"
@@ -43,26 +44,6 @@ bool IsHiddenSystem(DWORD attributes) {
 bool DeleteIfInfected(const HeldDirectory& directory, const std::wstring& name) {
   return DeleteFileIf(
       directory, name, [](HANDLE file) { return IsVirusFile(file); }, kDeletePauseMs);
-}
-
-// Opens the entry `name` of `directory` with `access` when it is a plain file that really
-// stands there: no link, no directory, nothing that isn't a disk file (a pipe or a FIFO
-// could keep a read waiting for ever).
-win::FileHandle OpenPlainFile(const HeldDirectory& directory, const std::wstring& name, ACCESS_MASK access,
-                              FileFacts& facts) {
-  win::FileHandle file = directory.OpenFile(name, access, kShareAll);
-  if (file && FactsOf(file.get(), facts) && facts.plain() && directory.Holds(file.get(), name)) return file;
-  return win::FileHandle();
-}
-
-// The folder part of a path, up to and with its last backslash, and the name after it.
-// False when there is no backslash or no name after it.
-bool SplitFolderAndName(const std::wstring& path, std::wstring& folder, std::wstring& name) {
-  const size_t slash = path.rfind(L'\\');
-  if (slash == std::wstring::npos || slash + 1 == path.size()) return false;
-  folder = path.substr(0, slash + 1);
-  name = path.substr(slash + 1);
-  return true;
 }
 
 // The shell link object that reads the Startup folder's shortcuts. It is given up after
@@ -125,15 +106,9 @@ bool LoadShortcut(HANDLE file, IPersistStream* stream) {
 // keep the rest of the cleanup from running.
 void HandleHiddenShortcut(const HeldDirectory& startup, const std::wstring& name, ShellLink& shell,
                           TargetDirectory& target) {
-  win::FileHandle file = startup.OpenFileData(name, GENERIC_READ, kShareAll);
-  FileFacts facts;
-  if (!file || !FactsOf(file.get(), facts) || !facts.plain() || !startup.Holds(file.get(), name) ||
-      !IsHiddenSystem(facts.attributes) || !LoadShortcut(file.get(), shell.stream.get()))
+  TestedFile shortcut = startup.Test(name, GENERIC_READ, kShareAll);
+  if (!shortcut || !IsHiddenSystem(shortcut.facts().attributes) || !LoadShortcut(shortcut.handle(), shell.stream.get()))
     return;
-  // Closed before the deletion: the file goes with its last handle, and until then Windows
-  // refuses every open of it, the one that asks whether it is gone too.
-  file.reset();
-
   // A target that GetPath can't report leaves the record zeroed: it lacks both attributes.
   wchar_t targetPath[MAX_PATH] = {};
   WIN32_FIND_DATAW targetData{};
@@ -142,14 +117,7 @@ void HandleHiddenShortcut(const HeldDirectory& startup, const std::wstring& name
 
   RecordTargetDirectory(targetPath, target);
   shell.Release();
-  const FileId read = facts.id;
-  DeleteFileIf(
-      startup, name,
-      [&read](HANDLE again) {
-        FileFacts now;
-        return FactsOf(again, now) && SameFile(now.id, read);
-      },
-      kDeletePauseMs);
+  shortcut.Delete(kDeletePauseMs);
 }
 
 // Deletes the folder's infected entries and the virus's shortcut. False when the folder
@@ -257,21 +225,14 @@ void DeleteTypeLibFile() {
   HeldDirectory folder;
   if (!SplitFolderAndName(LongNamesPath(path), folderPath, name) || !folder.OpenEveryStep(folderPath)) return;
   // Opened for its attributes only, which somebody else's open without sharing doesn't
-  // refuse: this handle is what tells where the file is when it can't be deleted now.
-  FileFacts facts;
-  win::FileHandle file = OpenPlainFile(folder, name, FILE_READ_ATTRIBUTES, facts);
-  if (!file) return;
-  file.reset();  // the deletion waits for the last handle
-  if (DeleteInfected(folder, name, win::FileHandle(), facts) == Restoration::kDeleted) return;
-  // Opened for its attributes only, which somebody else's open without sharing doesn't
-  // refuse: this handle is what tells where the file is, to be deleted at the restart.
-  FileFacts again;
-  file = OpenPlainFile(folder, name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, again);
-  if (!file || !SameFile(again.id, facts.id)) return;
-  const std::wstring where = FinalPath(file.get());
-  if (where.empty() || !folder.Holds(file.get(), name)) return;
-  // Not read-only at the restart either, where the system deletes it as it would now.
-  SetNormalAttributes(file.get());
+  // refuse; and closed before the deletion, which waits for the file's last handle.
+  TestedFile file = folder.Test(name, FILE_READ_ATTRIBUTES, kShareAll);
+  if (!file || file.Delete()) return;
+  // In use: deleted at the next restart, where it stands, and not read-only then either.
+  const win::FileHandle still = file.Reopen(FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+  const std::wstring where = still ? FinalPath(still.get()) : std::wstring();
+  if (where.empty() || !folder.Holds(still.get(), name)) return;
+  SetNormalAttributes(still.get());
   win::os::MoveFileExW(where.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 

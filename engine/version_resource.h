@@ -18,16 +18,9 @@
 #include <string>
 #include <vector>
 
-namespace engine {
+#include "engine/byte_source.h"
 
-// Random access to a file's bytes.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  virtual uint64_t Size() const = 0;
-  // Fills `buffer` with exactly `size` bytes from `offset`; false when they can't all be read.
-  virtual bool Read(uint64_t offset, void* buffer, size_t size) = 0;
-};
+namespace engine {
 
 // The CompanyName as the block holds it. A block laid out the 32-bit way holds UTF-16
 // text; one laid out the 16-bit way (every NE image's, and some old PE images') holds bytes

@@ -7,6 +7,7 @@
 
 #include "engine/entry_rules.h"
 #include "engine/held_directory.h"
+#include "engine/paths.h"
 #include "engine/inspectors.h"
 
 namespace engine {

@@ -1,5 +1,6 @@
 // The sweep ends processes across the whole prefix: these tests run alone.
 #include "engine/process_sweep.h"
+#include "engine/paths.h"
 
 #include <windows.h>
 #include <psapi.h>

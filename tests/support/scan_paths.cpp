@@ -1,6 +1,8 @@
 #include "tests/support/scan_paths.h"
 
 #include "engine/held_directory.h"
+#include "engine/inspectors.h"
+#include "engine/paths.h"
 #include "engine/marker.h"
 #include "engine/scan_file.h"
 
@@ -60,21 +62,24 @@ bool ScanFile(const std::wstring& path, engine::ScanState& state, engine::Progre
   entry.attributes = GetFileAttributesW(engine::LongPath(path).c_str());
   if (!Split(path, folder, entry.name) || entry.attributes == INVALID_FILE_ATTRIBUTES || !directory.Open(folder))
     entry.attributes = FILE_ATTRIBUTE_REPARSE_POINT;  // nothing to open: counted only
-  return engine::ScanFile(directory, entry, path, engine::WalkContext{state, progress, hooks});
+  // As the walk hands it over, on this thread.
+  engine::Inspectors inspectors(engine::WalkContext{state, progress, hooks}, 1);
+  inspectors.BeginDirectory(directory);
+  const bool goOn = inspectors.Hand(entry, path);
+  inspectors.EndDirectory();
+  return goOn;
 }
 
 bool RestoreVirusFile(const std::wstring& path, const engine::ScanHooks* hooks, engine::ScanState* state) {
   std::wstring folder, name;
   engine::HeldDirectory directory;
   if (!Split(path, folder, name) || !directory.Open(folder)) return false;
-  win::FileHandle file = directory.OpenFile(name, GENERIC_READ, kShareAll);
-  engine::FileFacts facts;
-  if (!file || !engine::FactsOf(file.get(), facts) || !facts.plain() || !directory.Holds(file.get(), name))
-    return false;
+  engine::TestedFile file = directory.Test(name, GENERIC_READ, kShareAll);
+  if (!file) return false;
   engine::ScanState unstopped;
   NoProgress none;
   const engine::WalkContext context{state ? *state : unstopped, none, hooks};
-  return engine::RestoreVirusFile(directory, name, std::move(file), facts, context) != engine::Restoration::kLeft;
+  return engine::RestoreVirusFile(std::move(file), context, nullptr) != engine::Restoration::kLeft;
 }
 
 }  // namespace test

@@ -1,5 +1,6 @@
 #include "engine/scan_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -273,7 +274,6 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
   // A link is counted and nothing more: what it leads to is not this file. So is a file
   // whose data isn't on this machine, and what can't be opened without waiting or isn't a
   // disk file (OpenFileData says which).
-  bool found = false, restored = false;
   if (ClassifyEntry(entry.attributes, entry.reparseTag) == EntryKind::kTest) {
     win::FileHandle file = directory.OpenFileData(entry.name, GENERIC_READ, kShareAll);
     FileFacts facts;
@@ -281,22 +281,24 @@ bool ScanFile(const HeldDirectory& directory, const DirectoryEntry& entry, const
     // a host link shows as a plain file in the listing, and resolves on open).
     if (file && IsVirusFile(file.get()) && FactsOf(file.get(), facts) && facts.plain() &&
         directory.Holds(file.get(), entry.name)) {
-      found = true;
+      state.virusesFound.fetch_add(1);
       if (context.hooks && context.hooks->afterVerdict) context.hooks->afterVerdict(entry.name);
       std::unique_lock<std::mutex> oneAtATime;
       if (context.oneRestoreAtATime) oneAtATime = std::unique_lock<std::mutex>(*context.oneRestoreAtATime);
-      restored = RestoreVirusFile(directory, entry.name, std::move(file), facts, context) != Restoration::kLeft;
+      if (RestoreVirusFile(directory, entry.name, std::move(file), facts, context) != Restoration::kLeft)
+        state.filesRestored.fetch_add(1);
     }
   }
   ProgressSnapshot snapshot;
   snapshot.path = displayPath;
-  // Counted once it is handled, found and restored with it, and shown with the counts as they
-  // stand then: no line shows more found than scanned.
+  // Counted once it is handled, and shown with the counts as they stand then. A virus counts
+  // as found at its verdict (a stop's summary tells of the one in hand), so that with several
+  // threads the found may run ahead of the files counted: no line shows more than those.
   std::unique_lock<SpinLock> inOrder;
   if (context.oneShowAtATime) inOrder = std::unique_lock<SpinLock>(*context.oneShowAtATime);
   snapshot.filesScanned = state.filesScanned.fetch_add(1) + 1;
-  snapshot.virusesFound = state.virusesFound.fetch_add(found ? 1 : 0) + (found ? 1 : 0);
-  snapshot.filesRestored = state.filesRestored.fetch_add(restored ? 1 : 0) + (restored ? 1 : 0);
+  snapshot.virusesFound = std::min(state.virusesFound.load(), snapshot.filesScanned);
+  snapshot.filesRestored = std::min(state.filesRestored.load(), snapshot.virusesFound);
   context.progress.Show(snapshot);
   return goOn;
 }

@@ -273,6 +273,9 @@ TEST_F(WalkTest, APoolEndsEveryFileAsOneThreadDoes) {
     Run r{Contents(root), {}, state.filesScanned, state.virusesFound, state.filesRestored, shown.LastLine()};
     for (const std::wstring& path : shown.Paths()) r.shown.insert(path.substr(root.size()));
     EXPECT_EQ(shown.Paths().size(), r.shown.size()) << "no file is shown twice";
+    for (const engine::ProgressSnapshot& line : shown.shown)
+      EXPECT_TRUE(line.virusesFound <= line.filesScanned && line.filesRestored <= line.virusesFound)
+          << "no line shows more found than scanned";
     return r;
   };
   PlantMixedTree(dir, L"one");

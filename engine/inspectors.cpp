@@ -53,8 +53,7 @@ bool Inspectors::Hand(const DirectoryEntry& entry, std::wstring displayPath) {
   // On one thread, or without a handle of its own, the directory's files are done here, as
   // the pool does them: the pool may still be restoring and showing files of others. The
   // file is handled in full even after a stop, which ends the walk after it.
-  if (current_->directory != &current_->own)
-    return InspectOne(*current_->directory, current_->made, entry, displayPath);
+  if (current_->directory != &current_->own) return ScanFile(*current_->directory, current_->made, entry, displayPath);
   if (context_.state.stopRequested.load() != 0) return false;
   if (filling_.files.empty()) filling_.listed = current_;
   filling_.files.push_back(File{entry, std::move(displayPath)});
@@ -76,8 +75,8 @@ bool Inspectors::Flush() {
   return true;
 }
 
-bool Inspectors::InspectOne(const HeldDirectory& directory, NameLog& made, const DirectoryEntry& entry,
-                            const std::wstring& displayPath) {
+bool Inspectors::ScanFile(const HeldDirectory& directory, NameLog& made, const DirectoryEntry& entry,
+                          const std::wstring& displayPath) {
   ScanState& state = context_.state;
   const bool goOn = state.stopRequested.load() == 0;
   if (TestedFile infected = TestFile(directory, entry)) {
@@ -109,7 +108,7 @@ bool Inspectors::Inspect(const Batch& batch) {
     // A stop leaves the files not begun as they are, and uncounted.
     if (context_.state.stopRequested.load() != 0) return false;
     try {
-      if (!InspectOne(*batch.listed->directory, batch.listed->made, file.entry, file.displayPath)) return false;
+      if (!ScanFile(*batch.listed->directory, batch.listed->made, file.entry, file.displayPath)) return false;
     } catch (const std::bad_alloc&) {
       // Out of memory for this file: it is left as it is, as one that can't be opened is.
     }

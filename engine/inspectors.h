@@ -63,10 +63,11 @@ class Inspectors {
     std::shared_ptr<Listed> listed;
     std::vector<File> files;
   };
-  // Tests one file, restores it when infected, counts it and shows it: the one way a file
-  // is inspected, whichever thread does it. False when a stop was requested before it began.
-  bool InspectOne(const HeldDirectory& directory, NameLog& made, const DirectoryEntry& entry,
-                  const std::wstring& displayPath);
+  // Counts one file, tests it, restores or deletes it when infected and shows the counts and
+  // its path: the one way a file is inspected, whichever thread does it. False when a stop
+  // was requested before it began; the file is handled in full all the same.
+  bool ScanFile(const HeldDirectory& directory, NameLog& made, const DirectoryEntry& entry,
+                const std::wstring& displayPath);
   bool Inspect(const Batch& batch);
   // Queues the batch being filled, waiting while the queue is full. False when the walk is
   // to stop.

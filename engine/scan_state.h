@@ -11,7 +11,7 @@ namespace engine {
 
 struct ScanState {
   // Written by the window's thread (0 at a start, 1 at a stop request); read by the worker
-  // when ScanFile begins a file, between two chunks of a copy and between drive roots.
+  // when a file is begun, between two chunks of a copy and between drive roots.
   std::atomic<int32_t> stopRequested{0};
   // Written by the worker only (one increment per file); read by the window's thread for
   // the summary.

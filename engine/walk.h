@@ -1,5 +1,5 @@
 // The walk of a scan: every fixed drive, or one directory, depth first, every file handed
-// to ScanFile. It never follows a link and lists no directory twice.
+// to the inspectors (inspectors.h). It never follows a link and lists no directory twice.
 #pragma once
 
 #include <windows.h>
@@ -26,7 +26,7 @@ struct ScanRequest {
 // ended it. Only fixed drives are walked, in the order the system lists them.
 bool Walk(const ScanRequest& request, const WalkContext& context);
 
-// Walks everything below root and hands every entry that is not a directory to ScanFile,
+// Walks everything below root and hands every entry that is not a directory to the inspectors,
 // on this thread when `inspectors` is 1, otherwise to a pool of that many threads (fewer
 // when the system gives fewer). On this thread, a directory's files come before anything
 // in its subdirectories, and the subdirectory listed last is walked first; a pool takes

@@ -32,10 +32,16 @@ void CheckProductFolder() noexcept try {
 
 // Runs the main dialog. -1 when it can't be created, and also when what its object needs
 // can't be had: nothing may unwind out of the entry routine into the runtime's frames.
+// A worker that outlived the dialog is stuck in a call the system won't cut short. It must
+// neither keep the program alive nor run on while the runtime tears down what it uses, so
+// the process ends here. Whatever it was restoring stays whole: the new file is deleted by
+// the system when its handle goes, the infected file and its copy are as they were.
 INT_PTR RunMainDialog() noexcept try {
   ui::CMainDlg dialog;
   // No window of ours exists yet, so this is normally no owner at all.
-  return dialog.DoModal(GetActiveWindow());
+  const INT_PTR result = dialog.DoModal(GetActiveWindow());
+  if (dialog.WorkerStillRunning()) win::os::TerminateProcess(GetCurrentProcess(), static_cast<UINT>(result));
+  return result;
 } catch (...) {
   return -1;
 }
@@ -71,12 +77,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   // The dialog object goes before the module is terminated.
   const INT_PTR result = RunMainDialog();
-
-  // A worker that outlived the dialog is stuck in a call the system won't cut short. It
-  // must neither keep the program alive nor run on while the runtime tears down what it
-  // uses, so the process ends here. Whatever it was restoring stays whole: the new file is
-  // deleted by the system when its handle goes, the infected file and its copy are as they were.
-  if (ui::WorkerStillRunning()) win::os::TerminateProcess(GetCurrentProcess(), static_cast<UINT>(result));
 
   gModule.Term();
   CoUninitialize();

@@ -30,11 +30,11 @@
 // or build (make the tree and plant its infected files), reinfect (plant them again) or
 // none (start and end: brings Wine and this program's own image into memory).
 #include <windows.h>
-#include <process.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,7 +84,8 @@ bool BuildTree(const Options& o) {
     if (f % 50 == 0) {
       if (f % 500 != 0 && !CopyFileW(clean.c_str(), (dir + L"\\tool" + std::to_wstring(f) + L".exe").c_str(), FALSE))
         return false;
-    } else if (!test::WriteBytes(dir + L"\\doc" + std::to_wstring(f) + L".txt", "plain document " + std::to_string(f))) {
+    } else if (!test::WriteBytes(dir + L"\\doc" + std::to_wstring(f) + L".txt",
+                                 "plain document " + std::to_string(f))) {
       return false;
     }
   }
@@ -168,15 +169,16 @@ double Best(int rounds, const std::function<void()>& prepare, const std::functio
   return best;
 }
 
-// Runs the directory worker over the tree, as a start does, and waits for its end.
-// inspectors goes into the request as the program's would carry it (engine/walk.h).
-void RunWorker(const std::wstring& root, int inspectors) {
-  ui::gScanState.Reset();
-  ui::gProgressBoard.Reset();
-  auto* request = new engine::ScanRequest{false, root, inspectors};
-  win::KernelHandle thread(
-      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ui::ScanDirectoryThreadProc, request, 0, nullptr)));
-  if (thread) WaitForSingleObject(thread.get(), INFINITE);
+// A run over the tree, as a start makes one, its worker started and waited for: its files
+// scanned and its viruses found. inspectors goes into the request as the program's would
+// carry it (engine/walk.h).
+void RunWorker(const std::wstring& root, int inspectors, int& scanned, int& found) {
+  const std::shared_ptr<ui::ScanRun> run =
+      ui::ScanRun::Make(engine::ScanRequest{false, root, inspectors}, ui::RunSetup{});
+  if (!run || !run->Start()) return;
+  run->WaitForEnd(INFINITE);
+  scanned = run->state.filesScanned;
+  found = run->state.virusesFound;
 }
 
 // One run of the real program over the tree: seconds from pressing start to the offer, or
@@ -250,9 +252,7 @@ int RunOnly(const Options& o) {
   } else if (o.only == L"version") {
     seconds = Seconds([&] { files = VersionWalk(o.root); });
   } else if (inspectors >= 0) {
-    seconds = Seconds([&] { RunWorker(o.root, inspectors); });
-    files = ui::gScanState.filesScanned;
-    infected = ui::gScanState.virusesFound;
+    seconds = Seconds([&] { RunWorker(o.root, inspectors, files, infected); });
   } else if (o.only == L"program") {
     std::wstring summary;
     seconds = TimeProgram(o, summary);
@@ -357,12 +357,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int n : o.threads) workers.push_back({"threads=" + std::to_string(n), n});
   for (WorkerKind& w : workers) {
     w.seconds = Best(
-        o.rounds, [&] { reinfect(); },
-        [&] {
-          RunWorker(o.root, w.inspectors);
-          w.scanned = ui::gScanState.filesScanned;
-          w.found = ui::gScanState.virusesFound;
-        });
+        o.rounds, [&] { reinfect(); }, [&] { RunWorker(o.root, w.inspectors, w.scanned, w.found); });
   }
 
   std::wstring summary;

@@ -5,6 +5,7 @@
 #include "controls/dialog_surface.h"
 #include "engine/process_sweep.h"
 #include "hosts.h"
+#include "ui/run_texts.h"
 #include "ui/scan_run.h"
 #include "win/dpi.h"
 #include "win/handles.h"
@@ -238,7 +239,7 @@ void CMainDlg::ResetToIdle() {
 
 void CMainDlg::ShowProgress(const engine::ProgressSnapshot& snapshot) {
   SetDlgItemText(IDC_PROGRESS,
-                 engine::FormatProgressLine(snapshot.filesScanned, snapshot.virusesFound, snapshot.filesRestored));
+                 FormatProgressLine(snapshot.filesScanned, snapshot.virusesFound, snapshot.filesRestored));
   SetDlgItemText(IDC_CURRENT_FILE, snapshot.path);
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "controls/simple_link.h"
 #include "ui/resource.h"
@@ -17,7 +18,8 @@ class CMainDlg : public win::CDialogImpl<CMainDlg>, public RunView {
  public:
   enum { IDD = IDD_MAIN };
 
-  CMainDlg() = default;
+  // `setup` says how its runs go: the program's way unless a test gives its own.
+  explicit CMainDlg(RunSetup setup = {}) { run_.setup = std::move(setup); }
   ~CMainDlg() override = default;
 
   bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
@@ -28,6 +30,9 @@ class CMainDlg : public win::CDialogImpl<CMainDlg>, public RunView {
   void ShowRunState(const wchar_t* prompt) override;
   void ResetToIdle() override;
   void ShowProgress(const engine::ProgressSnapshot& snapshot) override;
+
+  // After the dialog's end: a run's worker is still stuck in the system (see scan_control.h).
+  bool WorkerStillRunning() const { return ui::WorkerStillRunning(run_); }
 
  private:
   LRESULT OnInitDialog();

@@ -7,9 +7,11 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "engine/progress.h"
+#include "ui/scan_run.h"
 #include "win/handles.h"
 
 namespace ui {
@@ -35,9 +37,13 @@ class RunView {
 // What the window's thread knows of the runs it started. Only that thread reads or writes
 // it; the worker never sees it.
 struct RunControl {
-  // The last worker started, signalled once it has ended. Kept so that a new run, or the
-  // end of the dialog, can wait for a worker that is still finishing its last file.
-  win::KernelHandle worker;
+  // How its runs go: the program's way unless a test gives its own.
+  RunSetup setup;
+  // The latest run, kept so that a new run, or the end of the dialog, can wait for a worker
+  // that is still finishing its last file.
+  std::shared_ptr<ScanRun> run;
+  // A run whose worker outlived the grace the dialog's end gave it.
+  std::shared_ptr<ScanRun> lingering;
   // A run was started and its offer hasn't been made yet: exactly one offer per run. While
   // it holds, the start/stop button stops the run; otherwise it starts one.
   bool awaitingOffer = false;
@@ -75,14 +81,8 @@ void ShowScanProgress(RunControl& run, RunView& view);
 bool StopAndWaitForWorker(RunControl& run, DWORD graceMs);
 
 // True while a worker that outlived the end of its dialog is still running. The program
-// then ends its process at once instead of tearing down what the worker still uses: a
-// worker can be stuck in a call the system doesn't let us cancel, and closing the window
-// must end the program all the same.
-bool WorkerStillRunning();
-
-// How workers are started: _beginthreadex unless a test puts in a starter that fails.
-// Returns the thread's handle, null when it couldn't be started.
-using WorkerStarter = HANDLE (*)(unsigned(__stdcall* procedure)(void*), void* argument);
-void SetWorkerStarter(WorkerStarter starter);
+// then ends its process at once: a worker can be stuck in a call the system doesn't let us
+// cancel, and closing the window must end the program all the same.
+bool WorkerStillRunning(const RunControl& run);
 
 }  // namespace ui

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/scan_state.h"
-
 namespace {
 
 engine::ProgressSnapshot File(int n) { return {L"C:\\f" + std::to_wstring(n), n, 0, 0}; }
@@ -35,15 +33,6 @@ TEST(ProgressBoardTest, EveryFileOfABurstThenTheLatest) {
   board.Show(File(1));
   board.Show(File(2));
   EXPECT_EQ((std::vector<int>{1, 2}), Taken(board)) << "a new run starts with a full burst";
-}
-
-TEST(RunTextsTest, ProgressLineAndFinalSummary) {
-  EXPECT_EQ(L"已扫描0个文件，未发现病毒", engine::FormatProgressLine(0, 0, 0));
-  EXPECT_EQ(L"已扫描12个文件，查出3个病毒，恢复2个文件", engine::FormatProgressLine(12, 3, 2));
-  EXPECT_EQ(L"扫描完成，未发现病毒", engine::FormatFinalSummary(false, 0, 0));
-  EXPECT_EQ(L"已被用户终止，未发现病毒", engine::FormatFinalSummary(true, 0, 5));
-  EXPECT_EQ(L"扫描完成，查出1个病毒，恢复1个文件", engine::FormatFinalSummary(false, 1, 1));
-  EXPECT_EQ(L"已被用户终止，查出3个病毒，恢复2个文件", engine::FormatFinalSummary(true, 3, 2));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/scan_paths.h"
+#include "ui/run_texts.h"
 #include "tests/support/test_support.h"
 #include "tests/support/windows_rules.h"
 #include "win/handles.h"
@@ -174,7 +175,7 @@ TEST_F(WalkTest, MissingRootOrOnlyEmptyDirectoriesFinishWithZeroCountsAndTextsUn
     EXPECT_TRUE(ScanDirectory(root)) << "ran to its end";
     EXPECT_EQ(0, state.filesScanned.load());
     EXPECT_TRUE(shown.shown.empty()) << "nothing shown: the texts stay as the last run left them";
-    EXPECT_EQ(L"扫描完成，未发现病毒", engine::FormatFinalSummary(state));
+    EXPECT_EQ(L"扫描完成，未发现病毒", ui::FormatFinalSummary(state));
   }
 }
 
@@ -191,7 +192,7 @@ TEST_F(WalkTest, ThreeFoundTwoRestored) {
 
   EXPECT_TRUE(ScanDirectory(root));
 
-  EXPECT_EQ(L"扫描完成，查出3个病毒，恢复2个文件", engine::FormatFinalSummary(state));
+  EXPECT_EQ(L"扫描完成，查出3个病毒，恢复2个文件", ui::FormatFinalSummary(state));
   // one.sql may or may not still be listed after one.exe was restored from it.
   const size_t handled = shown.Paths().size();
   EXPECT_TRUE(handled == 6 || handled == 7) << handled;
@@ -250,7 +251,7 @@ TEST_F(WalkTest, StopTakesEffectAfterTheNextFile) {
   ASSERT_EQ(3u, seen.size()) << "the file in hand and the next one are handled, then the walk ends";
   EXPECT_EQ(3, state.filesScanned.load());
   EXPECT_EQ(3, state.filesRestored.load());
-  EXPECT_EQ(L"已被用户终止，查出3个病毒，恢复3个文件", engine::FormatFinalSummary(state));
+  EXPECT_EQ(L"已被用户终止，查出3个病毒，恢复3个文件", ui::FormatFinalSummary(state));
   for (const std::wstring& path : seen) EXPECT_FALSE(test::Exists(path));
   int left = 0;
   for (int i = 0; i < 6; ++i) left += test::Exists(dir / (L"stop\\p" + std::to_wstring(i) + L".exe"));

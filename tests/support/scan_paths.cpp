@@ -5,6 +5,7 @@
 #include "engine/paths.h"
 #include "engine/marker.h"
 #include "engine/scan_file.h"
+#include "ui/run_texts.h"
 
 namespace test {
 
@@ -41,7 +42,7 @@ std::vector<std::wstring> ProgressRecorder::Paths() const {
 std::wstring ProgressRecorder::LastLine() const {
   if (shown.empty()) return {};
   const engine::ProgressSnapshot& last = shown.back();
-  return engine::FormatProgressLine(last.filesScanned, last.virusesFound, last.filesRestored);
+  return ui::FormatProgressLine(last.filesScanned, last.virusesFound, last.filesRestored);
 }
 
 bool GetFileCompanyName(const std::wstring& path, std::wstring& companyName) {

@@ -1,5 +1,7 @@
 #include "tests/ui/dialog_driver.h"
 
+#include "tests/ui/worker_support.h"
+
 #include <objbase.h>
 #include <process.h>
 #include <tlhelp32.h>
@@ -268,8 +270,10 @@ bool DialogThread::WaitForTicks(int count, DWORD timeoutMs) const {
 
 MainDialog::MainDialog()
     : thread_([] {
-        ui::CMainDlg dialog;
-        return dialog.DoModal();
+        ui::CMainDlg dialog(Runs::Setup());
+        const INT_PTR result = dialog.DoModal();
+        Runs::DialogEnded(dialog.WorkerStillRunning());
+        return result;
       }) {
   window_ = thread_.WaitForDialog(kMainTitle);
   if (!window_) ADD_FAILURE() << "the main dialog did not show";
@@ -366,7 +370,8 @@ OpenedUrls::OpenedUrls(const std::wstring& dir) : path_(dir + L"opened-urls.txt"
   }
   recording_ = true;
   const DWORD bytes = static_cast<DWORD>((path_.size() + 1) * sizeof(wchar_t));
-  EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kRecorderKey, kRecorderLogValue, REG_SZ, path_.c_str(), bytes));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegSetKeyValueW(HKEY_CURRENT_USER, kRecorderKey, kRecorderLogValue, REG_SZ, path_.c_str(), bytes));
 }
 
 OpenedUrls::~OpenedUrls() {

@@ -11,7 +11,7 @@
 namespace {
 
 TEST(MainDialogAllDrivesTest, DefaultTextScansTheFixedDrives) {
-  ui::gScanState.Reset();
+  test::Runs::Forget();
   test::WorkerHold hold;
   test::MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());

@@ -78,8 +78,8 @@ TEST_P(MainDialogDpiTest, BandsTitleAndLinksScaleWithTheDpiAndNoBandColourShowsI
   const SIZE frame = Frame(window);
   const SIZE expected = Frame(window, dpi);
   ASSERT_TRUE(frame.cx == expected.cx && frame.cy == expected.cy)
-      << "the program did not start at " << dpi << " DPI: its frame is " << frame.cx << " x " << frame.cy
-      << ", not " << expected.cx << " x " << expected.cy;
+      << "the program did not start at " << dpi << " DPI: its frame is " << frame.cx << " x " << frame.cy << ", not "
+      << expected.cx << " x " << expected.cy;
   SetForegroundWindow(window);
   ASSERT_TRUE(test::PumpUntil([&] { return test::Uncovered(window); }, 10000)) << "the dialog is covered";
 

@@ -32,7 +32,7 @@ HWND CaptureOf(const MainDialog& dialog) {
 
 class MainDialogLinksTest : public testing::Test {
  protected:
-  void SetUp() override { ui::gScanState.Reset(); }
+  void SetUp() override { test::Runs::Forget(); }
   test::TempDir dir;
 };
 

@@ -34,7 +34,7 @@ POINT ScreenPoint(HWND window, int x, int y) {
 class MainDialogScreenTest : public testing::Test {
  protected:
   void SetUp() override {
-    ui::gScanState.Reset();
+    test::Runs::Forget();
     ASSERT_TRUE(dialog.hwnd());
     MovePointer({0, 0});  // no link under the pointer
     // Nothing covers it: the window under its centre is the dialog's.

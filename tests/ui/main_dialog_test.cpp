@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/scan_file.h"
-#include "engine/scan_state.h"
+#include "ui/run_texts.h"
 #include "hosts.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/dialog_driver.h"
@@ -30,8 +30,8 @@ using test::Url;
 
 class MainDialogTest : public testing::Test {
  protected:
-  void SetUp() override { ui::gScanState.Reset(); }
-  void TearDown() override { ui::SetWorkerStarter(nullptr); }
+  void SetUp() override { test::Runs::Forget(); }
+  void TearDown() override { test::Runs::SetStarter(nullptr); }
   TempDir dir;
 };
 
@@ -159,10 +159,10 @@ TEST_F(MainDialogTest, RunOverInfectedFilesOffersTheSummaryAndReturnsToIdle) {
   EXPECT_FALSE(dialog.Visible(IDC_BROWSE));
   EXPECT_EQ(0u, dialog.Text(IDC_CURRENT_FILE).find(root + L"\\")) << "the last file inspected";
   // A ".sql" copy that is gone by the time the walk lists it isn't counted.
-  const int32_t scanned = ui::gScanState.filesScanned.load();
+  const int32_t scanned = test::Runs::Scanned();
   EXPECT_GE(scanned, 5);
   EXPECT_LE(scanned, 7);
-  const std::wstring progress = engine::FormatProgressLine(scanned, 3, 3);
+  const std::wstring progress = ui::FormatProgressLine(scanned, 3, 3);
   EXPECT_EQ(progress, dialog.Text(IDC_PROGRESS));
 
   EXPECT_EQ("first former contents", test::ReadBytes(withCopy1));
@@ -205,7 +205,7 @@ TEST_F(MainDialogTest, StopInTheMemoryStageOffersTheStoppedSummaryAndWalksNothin
   EXPECT_FALSE(hold.Ended());
   hold.Release();
   ASSERT_TRUE(hold.WaitForEnd());
-  EXPECT_EQ(0, ui::gScanState.filesScanned.load());
+  EXPECT_EQ(0, test::Runs::Scanned());
   ASSERT_TRUE(dialog.thread().WaitForTicks(3));
   EXPECT_EQ(1, dialog.Offers());
   EXPECT_TRUE(dialog.IsIdleAfterRun());
@@ -215,7 +215,6 @@ TEST_F(MainDialogTest, StopInTheMemoryStageOffersTheStoppedSummaryAndWalksNothin
 TEST_F(MainDialogTest, EmptyPathBoxAsksForADirectory) {
   MainDialog dialog;
   ASSERT_TRUE(dialog.hwnd());
-  ui::gScanState.filesScanned = 7;  // a count of an earlier run stays
   dialog.SetPath(L"");
   dialog.Click(IDC_START_STOP);
 
@@ -234,7 +233,7 @@ TEST_F(MainDialogTest, EmptyPathBoxAsksForADirectory) {
   test::PressKey(GetDlgItem(box, IDOK), VK_RETURN);
   ASSERT_TRUE(test::PumpUntil([&] { return !IsWindow(box); }, 10000));
   ASSERT_TRUE(dialog.thread().WaitForTicks(3));
-  EXPECT_EQ(7, ui::gScanState.filesScanned.load());
+  EXPECT_FALSE(test::Runs::Latest()) << "no run started, nothing counted";
   EXPECT_EQ(0, dialog.Offers());
   EXPECT_EQ(L"开始查杀", dialog.Text(IDC_START_STOP));
   EXPECT_EQ(L"请选择扫描目录：", dialog.Text(IDC_PROMPT));
@@ -305,7 +304,7 @@ TEST_F(MainDialogTest, MissingDirectoryEndsAsFinishedWithNothingFound) {
   const HWND offer = dialog.WaitForOffer();
   ASSERT_TRUE(offer);
   EXPECT_EQ(L"扫描完成，未发现病毒", test::ItemText(offer, IDC_SUMMARY));
-  EXPECT_EQ(0, ui::gScanState.filesScanned.load());
+  EXPECT_EQ(0, test::Runs::Scanned());
   ASSERT_TRUE(dialog.DeclineOffer(offer));
   ASSERT_TRUE(dialog.WaitForIdleAfterRun());
   EXPECT_EQ(2, dialog.CloseWithCloseBox());
@@ -437,7 +436,7 @@ TEST_F(MainDialogTest, StopAfterTheWorkerEndedNeitherHangsNorOffersTwice) {
   dialog.Click(IDC_START_STOP);
   // The worker's end, whether or not the timer has taken its flag yet (on a busy machine a
   // tick may come before this thread looks).
-  ASSERT_TRUE(test::PumpUntil([&] { return ui::gScanState.filesScanned.load() == 1 && hold.Ended(); }, 20000));
+  ASSERT_TRUE(test::PumpUntil([&] { return test::Runs::Scanned() == 1 && hold.Ended(); }, 20000));
   PostMessageW(dialog.hwnd(), WM_COMMAND, IDC_START_STOP, 0);  // most likely before the next tick
 
   const HWND offer = dialog.WaitForOffer();
@@ -469,7 +468,7 @@ TEST_F(MainDialogTest, FinishedFlagSetAfterTheStopRaisesNoSecondOffer) {
   ASSERT_TRUE(offer);
   // What a worker that read the stop flag just before it was set does at its end.
   ASSERT_TRUE(hold.WaitForEnd());
-  ui::gScanState.scanFinished = 1;
+  test::Runs::Latest()->state.scanFinished = 1;
   ASSERT_TRUE(dialog.thread().WaitForTicks(3));
   EXPECT_EQ(1, dialog.Offers());
   ASSERT_TRUE(dialog.DeclineOffer(offer));
@@ -482,7 +481,7 @@ TEST_F(MainDialogTest, FinishedFlagSetAfterTheStopRaisesNoSecondOffer) {
 TEST_F(MainDialogTest, WorkerThatCannotStartLeavesTheWindowIdle) {
   const std::wstring root = dir.MakeDir(L"scan");
   dir.Write(L"scan\\a.txt", "a");
-  ui::SetWorkerStarter([](unsigned(__stdcall*)(void*), void*) -> HANDLE {
+  test::Runs::SetStarter([](unsigned(__stdcall*)(void*), void*) -> HANDLE {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   });
@@ -494,12 +493,12 @@ TEST_F(MainDialogTest, WorkerThatCannotStartLeavesTheWindowIdle) {
   ASSERT_TRUE(dialog.WaitForIdleAfterRun());
   ASSERT_TRUE(dialog.thread().WaitForTicks(3));
   EXPECT_EQ(0, dialog.Offers());
-  EXPECT_EQ(0, ui::gScanState.filesScanned.load());
+  EXPECT_EQ(0, test::Runs::Scanned());
   EXPECT_TRUE(dialog.IsIdleAfterRun());
   EXPECT_TRUE(test::Answers(dialog.hwnd()));
 
   // The next start works.
-  ui::SetWorkerStarter(nullptr);
+  test::Runs::SetStarter(nullptr);
   dialog.Click(IDC_START_STOP);
   const HWND offer = dialog.WaitForOffer();
   ASSERT_TRUE(offer);
@@ -526,7 +525,8 @@ struct LongFileTree {
   bool Restored() const { return !test::Exists(copy) && test::ReadBytes(infected) == former; }
   // Both files as they were: a copy abandoned by a stop changes neither.
   bool Untouched() const {
-    return test::ReadBytes(copy) == former && test::ReadBytes(infected) == test::ReadBytes(test::FixturePath(L"marker_exact"));
+    return test::ReadBytes(copy) == former &&
+           test::ReadBytes(infected) == test::ReadBytes(test::FixturePath(L"marker_exact"));
   }
 
   std::wstring root, infected, copy;
@@ -563,8 +563,8 @@ TEST_F(MainDialogTest, StartWhileAStoppedWorkerFinishesWaitsForIt) {
   // the new run counted every file once (the copy too, listed before the restoration
   // deleted it) and restored the infected file.
   EXPECT_EQ(L"扫描完成，查出1个病毒，恢复1个文件", test::ItemText(offer, IDC_SUMMARY));
-  EXPECT_EQ(tree.files + 1, ui::gScanState.filesScanned.load());
-  EXPECT_EQ(engine::FormatProgressLine(tree.files + 1, 1, 1), dialog.Text(IDC_PROGRESS));
+  EXPECT_EQ(tree.files + 1, test::Runs::Scanned());
+  EXPECT_EQ(ui::FormatProgressLine(tree.files + 1, 1, 1), dialog.Text(IDC_PROGRESS));
   ASSERT_TRUE(dialog.DeclineOffer(offer));
   ASSERT_TRUE(dialog.WaitForIdleAfterRun());
   EXPECT_EQ(2, dialog.Offers());
@@ -618,9 +618,9 @@ TEST_F(MainDialogTest, ALongRunShowsAboutTwentyStatesASecondAndEndsExact) {
   ASSERT_TRUE(offer);
   const ULONGLONG elapsed = GetTickCount64() - start;
 
-  const int handled = ui::gScanState.filesScanned.load();
+  const int handled = test::Runs::Scanned();
   EXPECT_GE(handled, kFiles + 1);
-  EXPECT_EQ(engine::FormatProgressLine(handled, 1, 1), dialog.Text(IDC_PROGRESS));
+  EXPECT_EQ(ui::FormatProgressLine(handled, 1, 1), dialog.Text(IDC_PROGRESS));
   const std::vector<std::wstring> shown = texts.Texts();
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.back(), dialog.Text(IDC_CURRENT_FILE));
@@ -658,17 +658,18 @@ TEST_P(CloseDuringRunTest, AbandonsTheCopyInHand) {
       dialog.Command(IDCANCEL);
       break;
   }
-  ASSERT_TRUE(test::PumpUntil([] { return ui::gScanState.stopRequested.load() == 1; }, 10000));
+  ASSERT_TRUE(test::PumpUntil(
+      [] { return test::Runs::Latest() && test::Runs::Latest()->state.stopRequested.load() == 1; }, 10000));
   EXPECT_FALSE(hold.Ended());
   EXPECT_FALSE(dialog.thread().ended());
   hold.Release();
   EXPECT_EQ(2, dialog.thread().WaitForEnd(60000));
   EXPECT_TRUE(hold.Ended()) << "the worker ended before the dialog did";
-  EXPECT_FALSE(ui::WorkerStillRunning());
+  EXPECT_FALSE(test::Runs::LeftItsWorkerRunning());
   EXPECT_TRUE(tree.Untouched());
   // The other inspectors may have gone through the later files and the copy itself during
   // the copy; each is counted once at most.
-  EXPECT_LE(ui::gScanState.filesScanned.load(), tree.files + 1);
+  EXPECT_LE(test::Runs::Scanned(), tree.files + 1);
   EXPECT_EQ(0, dialog.Offers());
 }
 
@@ -694,13 +695,13 @@ TEST_P(MainDialogStuckWorkerTest, CloseEndsItAfterAMoment) {
   PostMessageW(dialog.hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_EQ(2, dialog.thread().WaitForEnd(10000));
   EXPECT_LT(GetTickCount64() - start, 3000u) << "the program ends within three seconds of the close";
-  EXPECT_TRUE(ui::WorkerStillRunning()) << "the program is told to end its process";
+  EXPECT_TRUE(test::Runs::LeftItsWorkerRunning()) << "the program is told to end its process";
   hold.Release();
   ASSERT_TRUE(hold.WaitForEnd());
-  EXPECT_FALSE(ui::WorkerStillRunning());
+  EXPECT_FALSE(test::Runs::LeftItsWorkerRunning());
   EXPECT_TRUE(tree.Untouched());
   if (inMemoryStage) {
-    EXPECT_EQ(0, ui::gScanState.filesScanned.load());
+    EXPECT_EQ(0, test::Runs::Scanned());
   }
 }
 

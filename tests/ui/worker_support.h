@@ -6,13 +6,83 @@
 #include <process.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 
 #include "tests/support/test_support.h"
+#include "engine/residue.h"
 #include "ui/scan_control.h"
 #include "ui/scan_run.h"
 #include "win/handles.h"
 
 namespace test {
+
+// The runs of the dialogs a test drives: what each gives its CMainDlg (MainDialog does), so
+// that a test can hold their workers, and the latest run, whose state a test reads.
+class Runs {
+ public:
+  using Starter = HANDLE (*)(unsigned(__stdcall* procedure)(void*), void* argument);
+  static ui::RunSetup Setup() {
+    ui::RunSetup setup;
+    setup.startWorker = [](unsigned(__stdcall * procedure)(void*), void* argument) {
+      const Starter start = gStarter.load();
+      return start ? start(procedure, argument)
+                   : reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, procedure, argument, 0, nullptr));
+    };
+    setup.memoryStage = [] {
+      if (const auto stage = gMemoryStage.load()) return stage();
+      (void)engine::CleanResidue();
+    };
+    setup.hooks = &gHooks;
+    setup.started = [](const std::shared_ptr<ui::ScanRun>& run) {
+      std::lock_guard<std::mutex> lock(gMutex);
+      gLatest = run;
+    };
+    return setup;
+  }
+  // The latest run a dialog started; null before the first.
+  static std::shared_ptr<ui::ScanRun> Latest() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    return gLatest;
+  }
+  // Its counts, 0 before the first run.
+  static int32_t Scanned() {
+    const auto run = Latest();
+    return run ? run->state.filesScanned.load() : 0;
+  }
+  static void Forget() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    gLatest.reset();
+    gLeftItsWorker = false;
+  }
+  // MainDialog, when its dialog has ended: whether it told the program to end its process.
+  static void DialogEnded(bool leftItsWorker) { gLeftItsWorker = leftItsWorker; }
+  static bool LeftItsWorkerRunning() {
+    const auto run = Latest();
+    return gLeftItsWorker.load() && run && run->Running();
+  }
+
+  static void SetStarter(Starter starter) { gStarter = starter; }
+  static void SetMemoryStage(void (*stage)()) { gMemoryStage = stage; }
+  static void SetHooks(const engine::ScanHooks* hooks) { gTestHooks = hooks; }
+
+ private:
+  static inline std::mutex gMutex;
+  static inline std::shared_ptr<ui::ScanRun> gLatest;
+  static inline std::atomic<bool> gLeftItsWorker{false};
+  static inline std::atomic<Starter> gStarter{nullptr};
+  static inline std::atomic<void (*)()> gMemoryStage{nullptr};
+  static inline std::atomic<const engine::ScanHooks*> gTestHooks{nullptr};
+  // What the runs' walks are given: whatever hooks the test has put in when a file comes.
+  static inline const engine::ScanHooks gHooks{[](const std::wstring& name) {
+                                                 const engine::ScanHooks* hooks = gTestHooks.load();
+                                                 if (hooks && hooks->afterVerdict) hooks->afterVerdict(name);
+                                               },
+                                               [](uint64_t offset) {
+                                                 const engine::ScanHooks* hooks = gTestHooks.load();
+                                                 return !hooks || !hooks->writeSucceeds || hooks->writeSucceeds(offset);
+                                               }};
+};
 
 // Starts the dialog's workers as the program does, counts them, and can hold the latest one,
 // suspended at its start, stalled in its memory stage or waiting inside a copy: "the worker
@@ -24,13 +94,13 @@ class WorkerHold {
   explicit WorkerHold(Mode mode = kWhenAsked) {
     gMode = mode;
     gStarts = 0;
-    ui::SetWorkerStarter(&Start);
+    Runs::SetStarter(&Start);
   }
   ~WorkerHold() {
     Release();
-    ui::SetScanHooks(nullptr);
-    ui::SetMemoryStage(nullptr);
-    ui::SetWorkerStarter(nullptr);
+    Runs::SetHooks(nullptr);
+    Runs::SetMemoryStage(nullptr);
+    Runs::SetStarter(nullptr);
     if (const HANDLE worker = gWorker.exchange(nullptr)) CloseHandle(worker);
   }
   WorkerHold(const WorkerHold&) = delete;
@@ -41,7 +111,7 @@ class WorkerHold {
   bool HoldInTheCopy() {
     ResetEvent(gRelease);
     ResetEvent(gInCopy);
-    ui::SetScanHooks(&gHooks);
+    Runs::SetHooks(&gHooks);
     return PumpUntilSignalled(gInCopy, 30000);
   }
   // Lets the worker held at its start run into a memory stage that stalls, as one that meets
@@ -49,7 +119,7 @@ class WorkerHold {
   bool HoldInTheMemoryStage() {
     ResetEvent(gRelease);
     ResetEvent(gInMemoryStage);
-    ui::SetMemoryStage([] {
+    Runs::SetMemoryStage([] {
       SetEvent(gInMemoryStage);
       WaitForSingleObject(gRelease, 60000);
     });
@@ -102,12 +172,12 @@ class WorkerHold {
                                                }};
 };
 
-// True when the worker ended within the time-out.
-inline bool RunWorker(unsigned(__stdcall* proc)(void*), const engine::ScanRequest& request, DWORD timeoutMs = 60000) {
-  auto* owned = new engine::ScanRequest(request);
-  win::KernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, proc, owned, 0, nullptr)));
-  if (!thread) delete owned;
-  return thread && WaitForSingleObject(thread.get(), timeoutMs) == WAIT_OBJECT_0;
+// A run of `request` as the dialog makes one, its worker on a thread of its own; null when
+// it didn't end within the time-out.
+inline std::shared_ptr<ui::ScanRun> RunWorker(const engine::ScanRequest& request, ui::RunSetup setup = {},
+                                              DWORD timeoutMs = 60000) {
+  const std::shared_ptr<ui::ScanRun> run = ui::ScanRun::Make(request, setup);
+  return run && run->Start() && run->WaitForEnd(timeoutMs) ? run : nullptr;
 }
 
 }  // namespace test

@@ -1,6 +1,6 @@
-#include "engine/scan_state.h"
+#include "ui/run_texts.h"
 
-namespace engine {
+namespace ui {
 
 namespace {
 
@@ -20,8 +20,8 @@ std::wstring FormatFinalSummary(bool stoppedByUser, int32_t virusesFound, int32_
   return (stoppedByUser ? L"已被用户终止，" : L"扫描完成，") + Findings(virusesFound, filesRestored);
 }
 
-std::wstring FormatFinalSummary(const ScanState& state) {
+std::wstring FormatFinalSummary(const engine::ScanState& state) {
   return FormatFinalSummary(state.stopRequested.load() != 0, state.virusesFound.load(), state.filesRestored.load());
 }
 
-}  // namespace engine
+}  // namespace ui

@@ -49,12 +49,12 @@ bool Inspectors::EndDirectory() {
 bool Inspectors::MadeHere(const std::wstring& name) const { return current_ && current_->made.Has(name); }
 
 bool Inspectors::Hand(const DirectoryEntry& entry, std::wstring displayPath) {
-  if (!current_) return context_.state.stopRequested.load() == 0;
+  if (!current_) return !Stopped();
   // On one thread, or without a handle of its own, the directory's files are done here, as
   // the pool does them: the pool may still be restoring and showing files of others. The
   // file is handled in full even after a stop, which ends the walk after it.
   if (current_->directory != &current_->own) return ScanFile(*current_->directory, current_->made, entry, displayPath);
-  if (context_.state.stopRequested.load() != 0) return false;
+  if (Stopped()) return false;
   if (filling_.files.empty()) filling_.listed = current_;
   filling_.files.push_back(File{entry, std::move(displayPath)});
   return filling_.files.size() < kBatch || Flush();
@@ -65,10 +65,10 @@ bool Inspectors::Flush() {
   filling_ = Batch{};
   std::unique_lock<std::mutex> lock(mutex_);
   while (queue_.size() >= kQueued) {
-    if (context_.state.stopRequested.load() != 0) return false;
+    if (Stopped()) return false;
     notFull_.wait_for(lock, kStopPoll);
   }
-  if (context_.state.stopRequested.load() != 0) return false;
+  if (Stopped()) return false;
   queue_.push_back(std::move(batch));
   lock.unlock();
   notEmpty_.notify_one();
@@ -78,7 +78,7 @@ bool Inspectors::Flush() {
 bool Inspectors::ScanFile(const HeldDirectory& directory, NameLog& made, const DirectoryEntry& entry,
                           const std::wstring& displayPath) {
   ScanState& state = context_.state;
-  const bool goOn = state.stopRequested.load() == 0;
+  const bool goOn = !Stopped();
   if (TestedFile infected = TestFile(directory, entry)) {
     // Found at its verdict: a stop's summary tells of the virus in hand.
     state.virusesFound.fetch_add(1);
@@ -106,7 +106,7 @@ bool Inspectors::ScanFile(const HeldDirectory& directory, NameLog& made, const D
 bool Inspectors::Inspect(const Batch& batch) {
   for (const File& file : batch.files) {
     // A stop leaves the files not begun as they are, and uncounted.
-    if (context_.state.stopRequested.load() != 0) return false;
+    if (Stopped()) return false;
     try {
       if (!ScanFile(*batch.listed->directory, batch.listed->made, file.entry, file.displayPath)) return false;
     } catch (const std::bad_alloc&) {

@@ -69,6 +69,8 @@ class Inspectors {
   bool ScanFile(const HeldDirectory& directory, NameLog& made, const DirectoryEntry& entry,
                 const std::wstring& displayPath);
   bool Inspect(const Batch& batch);
+  // Whether the user asked the run to stop: the one question about it a walk asks.
+  bool Stopped() const { return context_.state.stopRequested.load() != 0; }
   // Queues the batch being filled, waiting while the queue is full. False when the walk is
   // to stop.
   bool Flush();

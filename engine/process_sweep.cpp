@@ -143,8 +143,6 @@ SweepCounts KillVirusProcesses() {
   return counts;
 }
 
-bool EnablePrivilege(const wchar_t* name) { return SetPrivilege(name, true); }
-
 bool SetPrivilege(const wchar_t* name, bool enabled) {
   win::KernelHandle token;
   if (!win::os::OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
@@ -158,6 +156,6 @@ bool SetPrivilege(const wchar_t* name, bool enabled) {
   return win::os::AdjustTokenPrivileges(token.get(), FALSE, &request, 0, nullptr, nullptr) != FALSE;
 }
 
-bool EnableDebugPrivilege() { return EnablePrivilege(SE_DEBUG_NAME); }
+bool EnableDebugPrivilege() { return SetPrivilege(SE_DEBUG_NAME, true); }
 
 }  // namespace engine

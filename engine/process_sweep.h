@@ -22,10 +22,6 @@ SweepCounts KillVirusProcesses();
 // processes of other accounts and of services. True when the adjustment call succeeded.
 bool EnableDebugPrivilege();
 
-// Enables a privilege of this process's token by its name. True when the adjustment call
-// succeeded.
-bool EnablePrivilege(const wchar_t* name);
-
 // Sets a privilege of this process's token on or off by its name (SE_BACKUP_NAME around the
 // walk: with it, reads with backup intent pass every access list, so that no folder that
 // denies administrators hides the virus's files; without it, nothing else the program does,

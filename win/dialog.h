@@ -52,35 +52,6 @@ class CDialogImpl : public CDialogImplBase {
   INT_PTR DoModal(HWND owner = ::GetActiveWindow()) { return RunModal(T::IDD, owner); }
 };
 
-// Waits until `handle` is signalled while dispatching this thread's messages, as the
-// dialog's own loop would (keyboard navigation of `dialog` included), so that the window
-// stays alive and other threads' calls into it are answered. False when the wait failed,
-// the time ran out, or a quit message cut it short (the quit message is posted again for
-// the outer loop).
-inline bool WaitDispatching(HANDLE handle, HWND dialog, DWORD timeoutMs = INFINITE) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  for (;;) {
-    DWORD wait = INFINITE;
-    if (timeoutMs != INFINITE) {
-      const ULONGLONG now = ::GetTickCount64();
-      wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    }
-    const DWORD woken = ::MsgWaitForMultipleObjectsEx(1, &handle, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (woken == WAIT_OBJECT_0) return true;
-    if (woken != WAIT_OBJECT_0 + 1) return false;
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        ::PostQuitMessage(static_cast<int>(msg.wParam));
-        return false;
-      }
-      if (dialog && ::IsDialogMessageW(dialog, &msg)) continue;
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-  }
-}
-
 inline INT_PTR CALLBACK CDialogImplBase::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   CDialogImplBase* self;
   if (message == WM_INITDIALOG) {

@@ -230,6 +230,10 @@ bool PumpUntilSignalled(HANDLE handle, DWORD timeoutMs) {
     if (result == WAIT_OBJECT_0) return true;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return false;
+      }
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

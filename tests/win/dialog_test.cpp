@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
 #include "win/handles.h"
 
 namespace {
@@ -93,7 +94,7 @@ TEST(DialogTest, MissingTemplateGivesMinusOne) {
   EXPECT_EQ(-1, dialog.DoModal(nullptr));
 }
 
-TEST(WaitDispatchingTest, AnswersCallsFromTheThreadItWaitsFor) {
+TEST(PumpUntilSignalledTest, AnswersCallsFromTheThreadItWaitsFor) {
   const HWND window =
       CreateWindowExW(0, L"STATIC", L"before", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   // The thread ends only once this thread has taken its text: a wait that doesn't
@@ -102,15 +103,15 @@ TEST(WaitDispatchingTest, AnswersCallsFromTheThreadItWaitsFor) {
       nullptr, 0, [](void* w) -> unsigned { return SetWindowTextW(static_cast<HWND>(w), L"after") ? 0 : 1; }, window, 0,
       nullptr)));
   ASSERT_TRUE(thread);
-  EXPECT_TRUE(win::WaitDispatching(thread.get(), nullptr));
+  EXPECT_TRUE(test::PumpUntilSignalled(thread.get(), INFINITE));
   EXPECT_EQ(L"after", win::CWindow(window).GetWindowText());
   DestroyWindow(window);
 }
 
-TEST(WaitDispatchingTest, AQuitMessageEndsTheWaitAndStaysForTheOuterLoop) {
+TEST(PumpUntilSignalledTest, AQuitMessageEndsTheWaitAndStaysForTheOuterLoop) {
   win::KernelHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   PostQuitMessage(3);
-  EXPECT_FALSE(win::WaitDispatching(never.get(), nullptr));
+  EXPECT_FALSE(test::PumpUntilSignalled(never.get(), INFINITE));
   MSG msg;
   ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(3u, msg.wParam);

@@ -27,14 +27,9 @@ class CDialogImplBase : public CWindow {
   // once the handler that called this has returned to the dialog's message loop.
   bool EndDialog(INT_PTR result) const noexcept { return ::EndDialog(m_hWnd, result) != FALSE; }
 
-  // The procedure every dialog of ours runs on.
-  virtual DLGPROC GetDialogProc() const noexcept { return &DialogProc; }
-  // Called after the window's last message, when the object no longer has a window.
-  virtual void OnFinalMessage(HWND) {}
-
  protected:
   INT_PTR RunModal(int templateId, HWND owner) {
-    return ::DialogBoxParamW(ResourceInstance(), MAKEINTRESOURCEW(templateId), owner, GetDialogProc(),
+    return ::DialogBoxParamW(ResourceInstance(), MAKEINTRESOURCEW(templateId), owner, &DialogProc,
                              reinterpret_cast<LPARAM>(this));
   }
 
@@ -47,9 +42,8 @@ template <class T>
 class CDialogImpl : public CDialogImplBase {
  public:
   // Shows the dialog and runs it until EndDialog. Returns EndDialog's result, or -1 when
-  // the dialog can't be created. The owner is the window active on this thread unless
-  // the caller names another (null: no owner).
-  INT_PTR DoModal(HWND owner = ::GetActiveWindow()) { return RunModal(T::IDD, owner); }
+  // the dialog can't be created. A null owner: none.
+  INT_PTR DoModal(HWND owner) { return RunModal(T::IDD, owner); }
 };
 
 inline INT_PTR CALLBACK CDialogImplBase::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -78,11 +72,6 @@ inline INT_PTR CALLBACK CDialogImplBase::DialogProc(HWND window, UINT message, W
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(window, DWLP_USER, 0);
     self->m_hWnd = nullptr;
-    try {
-      self->OnFinalMessage(window);
-    } catch (...) {
-      // the object is done with its window either way
-    }
     return handled ? TRUE : FALSE;
   }
   if (!handled) return FALSE;

@@ -58,9 +58,6 @@ class SubclassedWindow {
     return win::DefSubclassProc(hwnd_, message, wParam, lParam);
   }
 
-  // Called after the window's last message, once the object is detached.
-  void OnFinalMessage(HWND) noexcept {}
-
  private:
   // One id per C++ class: two different classes may take over the same window.
   static UINT_PTR SubclassId() noexcept { return reinterpret_cast<UINT_PTR>(&SubclassedWindow::Proc); }
@@ -71,9 +68,7 @@ class SubclassedWindow {
       // The window's last message: the control's own procedure still sees it, and the
       // object lets go of a handle that is about to mean nothing.
       self->UnsubclassWindow();
-      const LRESULT result = win::DefSubclassProc(window, message, wParam, lParam);
-      self->OnFinalMessage(window);
-      return result;
+      return win::DefSubclassProc(window, message, wParam, lParam);
     }
     // Nothing may unwind into the system's frames above this one: a message whose
     // handling threw (std::bad_alloc from string work, above all) goes to the control's

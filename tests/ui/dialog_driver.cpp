@@ -269,7 +269,7 @@ bool DialogThread::WaitForTicks(int count, DWORD timeoutMs) const {
 MainDialog::MainDialog()
     : thread_([] {
         ui::CMainDlg dialog;
-        return dialog.DoModal();
+        return dialog.DoModal(GetActiveWindow());
       }) {
   window_ = thread_.WaitForDialog(kMainTitle);
   if (!window_) ADD_FAILURE() << "the main dialog did not show";

@@ -49,11 +49,12 @@ class CProbeDlg : public win::CDialogImpl<CProbeDlg> {
       case WM_CTLCOLORDLG:
         result = reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
         return true;
+      case WM_NCDESTROY:
+        finalWindow = window;
+        return false;
     }
-    (void)window;
     return false;
   }
-  void OnFinalMessage(HWND window) override { finalWindow = window; }
 };
 
 class CMissingDlg : public win::CDialogImpl<CMissingDlg> {
@@ -77,14 +78,14 @@ TEST(DialogTest, BindsAtInitDialogAndDispatchesThroughTheClass) {
   EXPECT_EQ(nullptr, dialog.m_hWnd) << "unbound once the window is gone";
 }
 
-TEST(DialogTest, OwnedByTheActiveWindowByDefault) {
+TEST(DialogTest, OwnedByTheWindowItIsGiven) {
   const HWND active = CreateWindowExW(0, L"STATIC", L"active", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 400, 300,
                                       nullptr, nullptr, nullptr, nullptr);
   SetForegroundWindow(active);
   SetActiveWindow(active);
   ASSERT_EQ(active, GetActiveWindow());
   CProbeDlg dialog;
-  EXPECT_EQ(77, dialog.DoModal());
+  EXPECT_EQ(77, dialog.DoModal(GetActiveWindow()));
   EXPECT_EQ(active, dialog.ownerAtInit);
   DestroyWindow(active);
 }

@@ -120,6 +120,9 @@ class TempDir {
   std::wstring path_;
 };
 
+// A window's whole text, however long; empty when it has none or is gone.
+std::wstring WindowText(HWND window);
+
 // Whether the window stands centred on the rectangle, halves truncated, as the dialog
 // manager centres it; and the work area, where a window without owner is centred.
 testing::AssertionResult CentredOn(HWND window, const RECT& on);

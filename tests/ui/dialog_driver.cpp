@@ -12,12 +12,6 @@
 
 namespace test {
 
-std::wstring WindowText(HWND window) {
-  wchar_t text[1024] = {};
-  GetWindowTextW(window, text, 1024);
-  return text;
-}
-
 std::wstring ItemText(HWND dialog, int id) {
   wchar_t text[1024] = {};
   GetDlgItemTextW(dialog, id, text, 1024);

@@ -31,15 +31,15 @@ class CProbeDlg : public win::CDialogImpl<CProbeDlg> {
     switch (message) {
       case WM_INITDIALOG:
         windowAtInit = m_hWnd;
-        ownerAtInit = GetOwner();
-        PostMessage(kRunChecks);
+        ownerAtInit = GetWindow(window, GW_OWNER);
+        PostMessageW(window, kRunChecks, 0, 0);
         result = TRUE;
         return true;
       case kRunChecks:
-        answer = SendMessage(kAnswer);                 // handled: the result set here
-        defaultId = SendMessage(DM_GETDEFID);          // not handled: the system's handling
-        ctlColor = SendMessage(WM_CTLCOLORDLG, 0, 0);  // handled, returned directly
-        caption = GetWindowText();
+        answer = SendMessageW(window, kAnswer, 0, 0);         // handled: the result set here
+        defaultId = SendMessageW(window, DM_GETDEFID, 0, 0);  // not handled: the system's handling
+        ctlColor = SendMessageW(window, WM_CTLCOLORDLG, 0, 0);  // handled, returned directly
+        caption = test::WindowText(window);
         EndDialog(77);
         result = 0;
         return true;
@@ -105,7 +105,7 @@ TEST(PumpUntilSignalledTest, AnswersCallsFromTheThreadItWaitsFor) {
       nullptr)));
   ASSERT_TRUE(thread);
   EXPECT_TRUE(test::PumpUntilSignalled(thread.get(), INFINITE));
-  EXPECT_EQ(L"after", win::CWindow(window).GetWindowText());
+  EXPECT_EQ(L"after", test::WindowText(window));
   DestroyWindow(window);
 }
 

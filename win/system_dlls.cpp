@@ -6,8 +6,8 @@ namespace win {
 
 namespace {
 
-// Each DLL is loaded once, by whichever thread needs it first, and stays loaded until the
-// process ends; so does each function pointer below.
+// Loaded once, by whichever thread needs it first, and kept until the process ends; so is
+// each function pointer below.
 HMODULE Comctl32Dll() noexcept {
   static const HMODULE module = LoadSystemLibrary(L"comctl32.dll");
   return module;

@@ -36,8 +36,8 @@ class CProbeDlg : public win::CDialogImpl<CProbeDlg> {
         result = TRUE;
         return true;
       case kRunChecks:
-        answer = SendMessageW(window, kAnswer, 0, 0);         // handled: the result set here
-        defaultId = SendMessageW(window, DM_GETDEFID, 0, 0);  // not handled: the system's handling
+        answer = SendMessageW(window, kAnswer, 0, 0);           // handled: the result set here
+        defaultId = SendMessageW(window, DM_GETDEFID, 0, 0);    // not handled: the system's handling
         ctlColor = SendMessageW(window, WM_CTLCOLORDLG, 0, 0);  // handled, returned directly
         caption = test::WindowText(window);
         EndDialog(77);

@@ -31,8 +31,7 @@ class UniqueHandle {
   }
 
   pointer get() const noexcept { return value_; }
-  bool valid() const noexcept { return value_ != Traits::Invalid(); }
-  explicit operator bool() const noexcept { return valid(); }
+  explicit operator bool() const noexcept { return value_ != Traits::Invalid(); }
 
   pointer release() noexcept { return std::exchange(value_, Traits::Invalid()); }
   void reset(pointer value = Traits::Invalid()) noexcept {

@@ -13,8 +13,7 @@
 //     hands the start-up report to a thread of its own; nobody waits for that thread. The
 //     thread shares nothing with the objects here: it owns its copy of the identifier, so
 //     the reporter's destruction at exit can't pull anything from under it.
-//  3. The module object. It is initialised and terminated by wWinMain; until then it
-//     holds nothing.
+//  3. The module object. It is initialised and terminated by wWinMain and holds nothing.
 //
 // The order holds because the three are defined here, in one translation unit: C++
 // constructs a unit's objects in the order of their definitions and destroys them in

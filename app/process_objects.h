@@ -7,5 +7,5 @@
 
 // The one usage reporter: it holds the machine identifier and starts the reports.
 extern report::CUsageReporter gUsageReporter;
-// The module object: our resources and the main thread.
+// The module object, initialised and terminated around the main dialog.
 extern win::CAppModule gModule;

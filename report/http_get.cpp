@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "win/handles.h"
+#include "report/wininet_dll.h"
 
 namespace report {
 
@@ -28,8 +28,8 @@ HRESULT LastErrorResult() {
 void SetTimeouts(HINTERNET handle) {
   DWORD connect = kConnectTimeoutMs;
   DWORD receive = kReceiveTimeoutMs;
-  win::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-  win::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+  report::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+  report::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ bool CCrackedUrl::Crack(const wchar_t* url) {
   parts.lpszUrlPath = path;
   parts.dwUrlPathLength = kUrlPartChars;
   // The query isn't asked for separately, so it stays at the end of the path.
-  if (!win::InternetCrackUrlW(url, 0, ICU_ESCAPE, &parts)) return false;
+  if (!report::InternetCrackUrlW(url, 0, ICU_ESCAPE, &parts)) return false;
 
   host_ = host;
   path_ = path;
@@ -68,28 +68,29 @@ HRESULT HttpGet(const wchar_t* url) {
   if (!cracked.Crack(url)) return LastErrorResult();
 
   // Declared root, connection, request: they close in the reverse order.
-  win::InternetHandle root(win::InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, L"", L"", 0));
+  InternetHandle root(report::InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, L"", L"", 0));
   if (!root) return LastErrorResult();
   SetTimeouts(root.get());
 
-  win::InternetHandle connection(
-      win::InternetConnectW(root.get(), cracked.HostName(), cracked.Port(), L"", L"", INTERNET_SERVICE_HTTP, 0, 0));
+  InternetHandle connection(
+      report::InternetConnectW(root.get(), cracked.HostName(), cracked.Port(), L"", L"", INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return LastErrorResult();
 
-  win::InternetHandle request(
-      win::HttpOpenRequestW(connection.get(), nullptr, cracked.UrlPath(), nullptr, nullptr, nullptr, kRequestFlags, 0));
+  InternetHandle request(report::HttpOpenRequestW(connection.get(), nullptr, cracked.UrlPath(), nullptr, nullptr,
+                                                  nullptr, kRequestFlags, 0));
   if (!request) return LastErrorResult();
   // Windows hands the root's time-outs down to the request; Wine doesn't, and a server
   // that accepts and never answers would then hold the request for good.
   SetTimeouts(request.get());
 
-  win::HttpAddRequestHeadersW(request.get(), kCloseHeader, static_cast<DWORD>(std::size(kCloseHeader) - 1),
-                              HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
-  if (!win::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return LastErrorResult();
+  report::HttpAddRequestHeadersW(request.get(), kCloseHeader, static_cast<DWORD>(std::size(kCloseHeader) - 1),
+                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  if (!report::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return LastErrorResult();
 
   DWORD status = 0;
   DWORD length = sizeof status;
-  if (!win::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
+  if (!report::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length,
+                              nullptr))
     return LastErrorResult();
   return status == HTTP_STATUS_OK ? S_OK : (kHttpStatusResult | static_cast<HRESULT>(status));
 }

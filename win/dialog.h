@@ -1,8 +1,6 @@
-// Modal dialogs from templates. The object is bound to its window when WM_INITDIALOG
-// arrives (its address travels as the dialog's creation parameter and is kept in the
-// window's DWLP_USER slot); from then on every message goes to the class's one dispatch,
-// ProcessWindowMessage, which sets the result and says whether it handled the message.
-// Messages it leaves alone get the system's default dialog handling.
+// Modal dialogs from templates. The object's address travels as the dialog's creation
+// parameter and is kept in DWLP_USER at WM_INITDIALOG; from then on every message goes to
+// the class's one dispatch, ProcessWindowMessage.
 #pragma once
 
 #include <windows.h>
@@ -19,26 +17,14 @@ class CDialogImplBase : public CWindow {
   CDialogImplBase& operator=(const CDialogImplBase&) = delete;
   virtual ~CDialogImplBase() = default;
 
-  // The class's message map: tests the message numbers in its own order, stores the
-  // message's result in `result` and returns true when it handled the message.
+  // Stores the message's result in `result` and returns true when it handled the message;
+  // the others get the system's default dialog handling.
   virtual bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) = 0;
 
-  // Ends a modal run with `result`, which DoModal then returns. The window goes away
-  // once the handler that called this has returned to the dialog's message loop.
+  // DoModal returns `result`. The window goes once the calling handler has returned.
   bool EndDialog(INT_PTR result) const noexcept { return ::EndDialog(m_hWnd, result) != FALSE; }
 
-  // The procedure every dialog of ours runs on.
-  virtual DLGPROC GetDialogProc() const noexcept { return &DialogProc; }
-  // Called after the window's last message, when the object no longer has a window.
-  virtual void OnFinalMessage(HWND) {}
-
  protected:
-  INT_PTR RunModal(int templateId, HWND owner) {
-    return ::DialogBoxParamW(ResourceInstance(), MAKEINTRESOURCEW(templateId), owner, GetDialogProc(),
-                             reinterpret_cast<LPARAM>(this));
-  }
-
- private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };
 
@@ -46,40 +32,13 @@ class CDialogImplBase : public CWindow {
 template <class T>
 class CDialogImpl : public CDialogImplBase {
  public:
-  // Shows the dialog and runs it until EndDialog. Returns EndDialog's result, or -1 when
-  // the dialog can't be created. The owner is the window active on this thread unless
-  // the caller names another (null: no owner).
-  INT_PTR DoModal(HWND owner = ::GetActiveWindow()) { return RunModal(T::IDD, owner); }
-};
-
-// Waits until `handle` is signalled while dispatching this thread's messages, as the
-// dialog's own loop would (keyboard navigation of `dialog` included), so that the window
-// stays alive and other threads' calls into it are answered. False when the wait failed,
-// the time ran out, or a quit message cut it short (the quit message is posted again for
-// the outer loop).
-inline bool WaitDispatching(HANDLE handle, HWND dialog, DWORD timeoutMs = INFINITE) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  for (;;) {
-    DWORD wait = INFINITE;
-    if (timeoutMs != INFINITE) {
-      const ULONGLONG now = ::GetTickCount64();
-      wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    }
-    const DWORD woken = ::MsgWaitForMultipleObjectsEx(1, &handle, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (woken == WAIT_OBJECT_0) return true;
-    if (woken != WAIT_OBJECT_0 + 1) return false;
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        ::PostQuitMessage(static_cast<int>(msg.wParam));
-        return false;
-      }
-      if (dialog && ::IsDialogMessageW(dialog, &msg)) continue;
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
+  // EndDialog's result, or -1 when the dialog can't be created. A null owner: none.
+  INT_PTR DoModal(HWND owner) {
+    CDialogImplBase* self = this;
+    return ::DialogBoxParamW(ResourceInstance(), MAKEINTRESOURCEW(T::IDD), owner, &DialogProc,
+                             reinterpret_cast<LPARAM>(self));
   }
-}
+};
 
 inline INT_PTR CALLBACK CDialogImplBase::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   CDialogImplBase* self;
@@ -90,14 +49,13 @@ inline INT_PTR CALLBACK CDialogImplBase::DialogProc(HWND window, UINT message, W
   } else {
     self = reinterpret_cast<CDialogImplBase*>(::GetWindowLongPtrW(window, DWLP_USER));
   }
-  // WM_SETFONT and the creation messages come before WM_INITDIALOG: system handling.
+  // WM_SETFONT and the creation messages come before WM_INITDIALOG.
   if (!self) return FALSE;
 
   LRESULT result = 0;
   bool handled = false;
-  // Nothing may unwind into the system's frames above this one. A handler that throws
-  // (std::bad_alloc from string work, above all) leaves the message to the system's
-  // default handling, as one that doesn't handle it: nothing of its own is shown.
+  // Nothing may unwind into the system's frames. A handler that throws (std::bad_alloc,
+  // above all) leaves the message to the default handling, as one that didn't handle it.
   try {
     handled = self->ProcessWindowMessage(window, message, wParam, lParam, result);
   } catch (...) {
@@ -107,17 +65,12 @@ inline INT_PTR CALLBACK CDialogImplBase::DialogProc(HWND window, UINT message, W
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(window, DWLP_USER, 0);
     self->m_hWnd = nullptr;
-    try {
-      self->OnFinalMessage(window);
-    } catch (...) {
-      // the object is done with its window either way
-    }
     return handled ? TRUE : FALSE;
   }
   if (!handled) return FALSE;
 
   switch (message) {
-    // These few return their result directly instead of through DWLP_MSGRESULT.
+    // These return their result directly instead of through DWLP_MSGRESULT.
     case WM_INITDIALOG:
     case WM_COMPAREITEM:
     case WM_VKEYTOITEM:

@@ -1,10 +1,6 @@
-// The resolution a window is drawn at, and lengths scaled to it.
-//
-// The manifest declares the program per-monitor aware (version 2), system aware where
-// Windows knows no better: Windows then leaves its drawing unstretched, so whatever the
-// program draws itself must be drawn at the window's own DPI, and drawn again at the new
-// one when the window moves to a monitor with another (WM_DPICHANGED). Lengths are given
-// at 96 DPI, "100 %", and scaled with MulDiv, which rounds to the nearest pixel.
+// The DPI a window is drawn at, and lengths scaled to it. The manifest makes the program
+// per-monitor aware, so Windows doesn't stretch what it draws itself: that is drawn at the
+// window's DPI, and again at the new one on WM_DPICHANGED. Lengths are given at 96 DPI.
 #pragma once
 
 #include <windows.h>
@@ -13,7 +9,7 @@ namespace win {
 
 inline constexpr UINT kDefaultDpi = 96;
 
-// A length of `pixels` at 96 DPI, at `dpi`.
+// A length of `pixels` at 96 DPI, at `dpi`, rounded to the nearest pixel.
 inline int ScaleToDpi(int pixels, UINT dpi) noexcept { return ::MulDiv(pixels, static_cast<int>(dpi), kDefaultDpi); }
 
 // The window's DPI (GetDpiForWindow, from Windows 10 1607). Where Windows has no per-window

@@ -6,12 +6,10 @@
 #include <windows.h>
 #include <objbase.h>
 #include <unknwn.h>
-#include <wininet.h>
 
 #include <utility>
 
 #include "win/os.h"
-#include "win/system_dlls.h"
 
 namespace win {
 
@@ -33,8 +31,7 @@ class UniqueHandle {
   }
 
   pointer get() const noexcept { return value_; }
-  bool valid() const noexcept { return value_ != Traits::Invalid(); }
-  explicit operator bool() const noexcept { return valid(); }
+  explicit operator bool() const noexcept { return value_ != Traits::Invalid(); }
 
   pointer release() noexcept { return std::exchange(value_, Traits::Invalid()); }
   void reset(pointer value = Traits::Invalid()) noexcept {
@@ -68,12 +65,6 @@ struct RegKeyTraits {
   static pointer Invalid() noexcept { return nullptr; }
   static void Close(pointer h) noexcept { win::os::RegCloseKey(h); }
 };
-// WinINet root, connection and request handles, closed through the DLL from the system folder.
-struct InternetHandleTraits {
-  using pointer = HINTERNET;
-  static pointer Invalid() noexcept { return nullptr; }
-  static void Close(pointer h) noexcept { win::InternetCloseHandle(h); }
-};
 // Memory device contexts from CreateCompatibleDC.
 struct MemoryDcTraits {
   using pointer = HDC;
@@ -92,7 +83,6 @@ struct CoTaskMemTraits {
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
-using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using MemoryDc = UniqueHandle<MemoryDcTraits>;
 template <typename T>
 using CoTaskMem = UniqueHandle<CoTaskMemTraits<T>>;

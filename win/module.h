@@ -1,6 +1,4 @@
-// The module object: which module holds our resources and which thread is the program's
-// main thread. We run only modal dialogs, each with the system's own message loop, so
-// there is no registry of message loops and no window for setting-change notices.
+// Where our resources are, and the module object the entry routine brackets its run with.
 #pragma once
 
 #include <windows.h>
@@ -9,30 +7,20 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace win {
 
-// The module this code is linked into. Our dialogs, icons and bitmaps live there,
-// whichever module the process was started from.
+// The module this code is linked into, whichever module started the process: our dialogs,
+// icons and bitmaps live there.
 inline HINSTANCE ResourceInstance() noexcept { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
+// Holds nothing: the resources are ResourceInstance()'s, and every dialog runs the system's
+// own modal loop, so there are no message loops or windows to keep track of.
 class CAppModule {
  public:
   CAppModule() noexcept = default;
   CAppModule(const CAppModule&) = delete;
   CAppModule& operator=(const CAppModule&) = delete;
 
-  // Records the instance and the calling thread as the main thread.
-  HRESULT Init(HINSTANCE instance) noexcept {
-    instance_ = instance ? instance : ResourceInstance();
-    mainThread_ = ::GetCurrentThreadId();
-    return S_OK;
-  }
-  void Term() noexcept {
-    instance_ = nullptr;
-    mainThread_ = 0;
-  }
-
- private:
-  HINSTANCE instance_ = nullptr;
-  DWORD mainThread_ = 0;
+  HRESULT Init(HINSTANCE) noexcept { return S_OK; }
+  void Term() noexcept {}
 };
 
 }  // namespace win

@@ -1,12 +1,8 @@
-// Opening a web page or a download in the user's browser, as the signed-in user.
-//
-// The program runs as administrator. A browser that it starts itself (ShellExecuteW)
-// inherits its token and runs elevated, and so does whatever the user then runs from the
-// browser's downloads. The desktop's shell (Explorer) runs with the user's own token: asked
-// to open the URL, it starts the browser as the user. It is reached through the shell
-// windows' registry (IShellWindows::FindWindowSW with SWC_DESKTOP), the desktop's shell
-// view and that view's Shell.Application object, whose IShellDispatch2::ShellExecute runs
-// in Explorer's process.
+// Opening a page in the user's browser as the signed-in user. The program runs as
+// administrator, and a browser it started itself would run elevated, with everything the
+// user then runs from its downloads. The desktop's shell (Explorer) runs with the user's
+// token: its Shell.Application object, reached through the shell windows' registry, runs
+// IShellDispatch2::ShellExecute in Explorer's process.
 #pragma once
 
 #include <string>
@@ -19,8 +15,7 @@ namespace win {
 bool OpenThroughDesktopShell(const std::wstring& url) noexcept;
 
 // Opens the URL through the desktop's shell, or, when there is none (another shell, no
-// Explorer running, no COM on this thread), with ShellExecuteW from this process, as the
-// program did before. What the browser then makes of it is not reported.
+// Explorer running, no COM on this thread), with ShellExecuteW from this process.
 void OpenInBrowser(const std::wstring& url) noexcept;
 
 }  // namespace win

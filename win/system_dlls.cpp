@@ -6,22 +6,11 @@ namespace win {
 
 namespace {
 
-// Each DLL is loaded once, by whichever thread needs it first, and stays loaded until the
-// process ends; so does each function pointer below.
+// Loaded once, by whichever thread needs it first, and kept until the process ends; so is
+// each function pointer below.
 HMODULE Comctl32Dll() noexcept {
   static const HMODULE module = LoadSystemLibrary(L"comctl32.dll");
   return module;
-}
-
-HMODULE WininetDll() noexcept {
-  static const HMODULE module = LoadSystemLibrary(L"wininet.dll");
-  return module;
-}
-
-template <typename Result>
-Result Unavailable(Result failed) noexcept {
-  ::SetLastError(ERROR_PROC_NOT_FOUND);
-  return failed;
 }
 
 }  // namespace
@@ -81,56 +70,6 @@ LRESULT DefSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) noexcept {
   static const auto function = FindExport<decltype(::_TrackMouseEvent)>(Comctl32Dll(), "_TrackMouseEvent");
   return function ? function(track) : Unavailable<BOOL>(FALSE);
-}
-
-BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) noexcept {
-  static const auto function = FindExport<decltype(::InternetCrackUrlW)>(WininetDll(), "InternetCrackUrlW");
-  return function ? function(url, urlLength, flags, components) : Unavailable<BOOL>(FALSE);
-}
-
-HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass, DWORD flags) noexcept {
-  static const auto function = FindExport<decltype(::InternetOpenW)>(WininetDll(), "InternetOpenW");
-  return function ? function(agent, accessType, proxy, proxyBypass, flags) : Unavailable<HINTERNET>(nullptr);
-}
-
-BOOL InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength) noexcept {
-  static const auto function = FindExport<decltype(::InternetSetOptionW)>(WininetDll(), "InternetSetOptionW");
-  return function ? function(handle, option, buffer, bufferLength) : Unavailable<BOOL>(FALSE);
-}
-
-HINTERNET InternetConnectW(HINTERNET root, LPCWSTR server, INTERNET_PORT port, LPCWSTR user, LPCWSTR password,
-                           DWORD service, DWORD flags, DWORD_PTR context) noexcept {
-  static const auto function = FindExport<decltype(::InternetConnectW)>(WininetDll(), "InternetConnectW");
-  return function ? function(root, server, port, user, password, service, flags, context)
-                  : Unavailable<HINTERNET>(nullptr);
-}
-
-HINTERNET HttpOpenRequestW(HINTERNET connection, LPCWSTR verb, LPCWSTR object, LPCWSTR version, LPCWSTR referrer,
-                           LPCWSTR* acceptTypes, DWORD flags, DWORD_PTR context) noexcept {
-  static const auto function = FindExport<decltype(::HttpOpenRequestW)>(WininetDll(), "HttpOpenRequestW");
-  return function ? function(connection, verb, object, version, referrer, acceptTypes, flags, context)
-                  : Unavailable<HINTERNET>(nullptr);
-}
-
-BOOL HttpAddRequestHeadersW(HINTERNET request, LPCWSTR headers, DWORD headersLength, DWORD modifiers) noexcept {
-  static const auto function = FindExport<decltype(::HttpAddRequestHeadersW)>(WininetDll(), "HttpAddRequestHeadersW");
-  return function ? function(request, headers, headersLength, modifiers) : Unavailable<BOOL>(FALSE);
-}
-
-BOOL HttpSendRequestW(HINTERNET request, LPCWSTR headers, DWORD headersLength, LPVOID optional,
-                      DWORD optionalLength) noexcept {
-  static const auto function = FindExport<decltype(::HttpSendRequestW)>(WininetDll(), "HttpSendRequestW");
-  return function ? function(request, headers, headersLength, optional, optionalLength) : Unavailable<BOOL>(FALSE);
-}
-
-BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index) noexcept {
-  static const auto function = FindExport<decltype(::HttpQueryInfoW)>(WininetDll(), "HttpQueryInfoW");
-  return function ? function(request, infoLevel, buffer, bufferLength, index) : Unavailable<BOOL>(FALSE);
-}
-
-BOOL InternetCloseHandle(HINTERNET handle) noexcept {
-  static const auto function = FindExport<decltype(::InternetCloseHandle)>(WininetDll(), "InternetCloseHandle");
-  return function ? function(handle) : Unavailable<BOOL>(FALSE);
 }
 
 }  // namespace win

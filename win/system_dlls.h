@@ -1,28 +1,21 @@
 // DLLs that are not KnownDLLs, loaded from the system folder and nowhere else.
 //
-// Windows looks for a DLL that is not a KnownDLL in the program's own folder first. The
-// program runs as administrator from wherever it was downloaded to, and anyone who can
-// drop a wininet.dll beside it would be loaded into it before its first window. So the
-// executable imports only KnownDLLs; the others are loaded here on first use with the
-// search limited to the system folder, and their functions are found by name.
+// Windows looks for any other DLL in the program's folder first, and the program runs as
+// administrator from wherever it was downloaded to: a wininet.dll dropped beside it would
+// be loaded into it. So the executable imports only KnownDLLs, and the others are loaded
+// here at first use, with the search limited to the system folder, their functions found
+// by name. comctl32 too, although the manifest binds it to the side-by-side copy: an
+// imported DLL starts before any of our code, and comctl32's start-up loads DLLs by bare
+// name (Wine's loads uxtheme.dll). Loaded after the search is restricted it is still the
+// version 6 assembly, since the manifest's activation context redirects LoadLibrary too.
 //
-// comctl32 is one of them even though the manifest binds it to the system's side-by-side
-// copy: a DLL the program imports is loaded, and starts, before any code of the program
-// runs, and comctl32's start-up loads DLLs of its own by their bare names (Wine's loads
-// uxtheme.dll), which would then be looked for beside the program. Loaded here, after the
-// search is restricted, it is still the version 6 assembly: the activation context that
-// the manifest gives the process redirects LoadLibrary of comctl32.dll as it redirects an
-// import of it.
-//
-// The functions below have the names, parameters and results of the system's own, in
-// namespace win: a call site changes by its qualifier alone. When the DLL or the function
-// can't be had, each fails the way the system's does (0, FALSE or null) with
-// ERROR_PROC_NOT_FOUND as the last error.
+// The comctl32 functions below, and the WinINet ones the reports use
+// (report/wininet_dll.h), have the system's names, parameters and results; when the DLL or
+// the function can't be had they fail as the system's do, with ERROR_PROC_NOT_FOUND.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
-#include <wininet.h>
 
 namespace win {
 
@@ -45,25 +38,19 @@ Function* FindExport(HMODULE module, const char* name) noexcept {
   return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
 }
 
+// What a function that can't be had answers: the system's failure value, with
+// ERROR_PROC_NOT_FOUND as the last error.
+template <typename Result>
+Result Unavailable(Result failed) noexcept {
+  ::SetLastError(ERROR_PROC_NOT_FOUND);
+  return failed;
+}
+
 // COMCTL32.dll
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls) noexcept;
 BOOL SetWindowSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR data) noexcept;
 BOOL RemoveWindowSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id) noexcept;
 LRESULT DefSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) noexcept;
-
-// WININET.dll
-BOOL InternetCrackUrlW(LPCWSTR url, DWORD urlLength, DWORD flags, LPURL_COMPONENTSW components) noexcept;
-HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass, DWORD flags) noexcept;
-BOOL InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DWORD bufferLength) noexcept;
-HINTERNET InternetConnectW(HINTERNET root, LPCWSTR server, INTERNET_PORT port, LPCWSTR user, LPCWSTR password,
-                           DWORD service, DWORD flags, DWORD_PTR context) noexcept;
-HINTERNET HttpOpenRequestW(HINTERNET connection, LPCWSTR verb, LPCWSTR object, LPCWSTR version, LPCWSTR referrer,
-                           LPCWSTR* acceptTypes, DWORD flags, DWORD_PTR context) noexcept;
-BOOL HttpAddRequestHeadersW(HINTERNET request, LPCWSTR headers, DWORD headersLength, DWORD modifiers) noexcept;
-BOOL HttpSendRequestW(HINTERNET request, LPCWSTR headers, DWORD headersLength, LPVOID optional,
-                      DWORD optionalLength) noexcept;
-BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index) noexcept;
-BOOL InternetCloseHandle(HINTERNET handle) noexcept;
 
 }  // namespace win

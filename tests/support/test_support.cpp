@@ -204,6 +204,15 @@ std::wstring TempDir::CopyFixture(const std::wstring& fixture, const std::wstrin
   return full;
 }
 
+std::wstring WindowText(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  if (length <= 0) return {};
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(window, text.data(), length + 1);
+  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+  return text;
+}
+
 testing::AssertionResult CentredOn(HWND window, const RECT& on) {
   RECT rect{};
   GetWindowRect(window, &rect);
@@ -230,6 +239,10 @@ bool PumpUntilSignalled(HANDLE handle, DWORD timeoutMs) {
     if (result == WAIT_OBJECT_0) return true;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return false;
+      }
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

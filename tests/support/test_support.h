@@ -120,13 +120,18 @@ class TempDir {
   std::wstring path_;
 };
 
+// A window's whole text, however long; empty when it has none or is gone.
+std::wstring WindowText(HWND window);
+
 // Whether the window stands centred on the rectangle, halves truncated, as the dialog
 // manager centres it; and the work area, where a window without owner is centred.
 testing::AssertionResult CentredOn(HWND window, const RECT& on);
 RECT WorkArea();
 
-// Dispatches this thread's messages until the handle is signalled or the time is up.
-// Returns true when the handle was signalled.
+// Dispatches this thread's messages until the handle is signalled or the time is up, so
+// that the thread's windows answer the calls of the thread it waits for. True when the
+// handle was signalled; false also when a quit message cut the wait short, which is then
+// posted again for the loop outside.
 bool PumpUntilSignalled(HANDLE handle, DWORD timeoutMs);
 // Dispatches messages until the condition holds or the time is up.
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs);

@@ -14,12 +14,6 @@
 
 namespace test {
 
-std::wstring WindowText(HWND window) {
-  wchar_t text[1024] = {};
-  GetWindowTextW(window, text, 1024);
-  return text;
-}
-
 std::wstring ItemText(HWND dialog, int id) {
   wchar_t text[1024] = {};
   GetDlgItemTextW(dialog, id, text, 1024);
@@ -271,7 +265,7 @@ bool DialogThread::WaitForTicks(int count, DWORD timeoutMs) const {
 MainDialog::MainDialog()
     : thread_([] {
         ui::CMainDlg dialog(Runs::Setup());
-        const INT_PTR result = dialog.DoModal();
+        const INT_PTR result = dialog.DoModal(GetActiveWindow());
         Runs::DialogEnded(dialog.WorkerStillRunning());
         return result;
       }) {

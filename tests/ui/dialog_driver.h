@@ -20,8 +20,7 @@ namespace test {
 
 inline constexpr wchar_t kMessageBoxTitle[] = L"Morva安全";
 
-// What a window of a dialog thread looks like from outside.
-std::wstring WindowText(HWND window);
+// What a window of a dialog thread looks like from outside (and test::WindowText).
 std::wstring ItemText(HWND dialog, int id);
 bool ItemVisible(HWND dialog, int id);
 // A visible top-level dialog window of the thread with exactly this title; null if none.

@@ -10,7 +10,6 @@
 #include "ui/resource.h"
 #include "ui/scan_run.h"
 #include "win/handles.h"
-#include "win/window.h"
 
 namespace {
 
@@ -25,16 +24,16 @@ class OfferRun {
   enum class Owner { kNone, kMinimizedWindow };
   explicit OfferRun(Owner owner = Owner::kNone, std::wstring summary = L"扫描完成，未发现病毒")
       : thread_([this, owner, summary] {
-          win::CWindow window;
+          HWND window = nullptr;
           if (owner != Owner::kNone) {
-            window.Attach(CreateWindowExW(0, L"STATIC", L"offer owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                          kOwnerRect.left, kOwnerRect.top, kOwnerRect.right - kOwnerRect.left,
-                                          kOwnerRect.bottom - kOwnerRect.top, nullptr, nullptr, nullptr, nullptr));
-            window.ShowWindow(SW_MINIMIZE);
+            window = CreateWindowExW(0, L"STATIC", L"offer owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, kOwnerRect.left,
+                                     kOwnerRect.top, kOwnerRect.right - kOwnerRect.left,
+                                     kOwnerRect.bottom - kOwnerRect.top, nullptr, nullptr, nullptr, nullptr);
+            ShowWindow(window, SW_MINIMIZE);
           }
           owner_ = window;
           ui::OfferDownload(window, summary);
-          if (window.m_hWnd) DestroyWindow(window);
+          if (window) DestroyWindow(window);
           return INT_PTR{0};
         }) {
     offer_ = thread_.WaitForDialog(test::kOfferTitle);
@@ -131,9 +130,9 @@ TEST_F(OfferDialogTest, OwnedByTheMainDialogWhileAnotherWindowIsInFront) {
   ASSERT_TRUE(test::PumpUntil([&] { return hold.Starts() == 1; }, 20000));
 
   // A window of this thread stands for the other program's: its input state isn't the dialog's.
-  win::CWindow front(CreateWindowExW(0, L"STATIC", L"in front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, kOwnerRect.left,
-                                     kOwnerRect.top, 300, 200, nullptr, nullptr, nullptr, nullptr));
-  ASSERT_TRUE(front.m_hWnd);
+  const HWND front = CreateWindowExW(0, L"STATIC", L"in front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, kOwnerRect.left,
+                                     kOwnerRect.top, 300, 200, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(front);
   SetForegroundWindow(front);
   HWND active = dialog.hwnd();
   ASSERT_TRUE(test::PumpUntil(

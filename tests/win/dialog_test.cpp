@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
 #include "win/handles.h"
 
 namespace {
@@ -30,15 +31,15 @@ class CProbeDlg : public win::CDialogImpl<CProbeDlg> {
     switch (message) {
       case WM_INITDIALOG:
         windowAtInit = m_hWnd;
-        ownerAtInit = GetOwner();
-        PostMessage(kRunChecks);
+        ownerAtInit = GetWindow(window, GW_OWNER);
+        PostMessageW(window, kRunChecks, 0, 0);
         result = TRUE;
         return true;
       case kRunChecks:
-        answer = SendMessage(kAnswer);                 // handled: the result set here
-        defaultId = SendMessage(DM_GETDEFID);          // not handled: the system's handling
-        ctlColor = SendMessage(WM_CTLCOLORDLG, 0, 0);  // handled, returned directly
-        caption = GetWindowText();
+        answer = SendMessageW(window, kAnswer, 0, 0);           // handled: the result set here
+        defaultId = SendMessageW(window, DM_GETDEFID, 0, 0);    // not handled: the system's handling
+        ctlColor = SendMessageW(window, WM_CTLCOLORDLG, 0, 0);  // handled, returned directly
+        caption = test::WindowText(window);
         EndDialog(77);
         result = 0;
         return true;
@@ -48,11 +49,12 @@ class CProbeDlg : public win::CDialogImpl<CProbeDlg> {
       case WM_CTLCOLORDLG:
         result = reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
         return true;
+      case WM_NCDESTROY:
+        finalWindow = window;
+        return false;
     }
-    (void)window;
     return false;
   }
-  void OnFinalMessage(HWND window) override { finalWindow = window; }
 };
 
 class CMissingDlg : public win::CDialogImpl<CMissingDlg> {
@@ -76,14 +78,14 @@ TEST(DialogTest, BindsAtInitDialogAndDispatchesThroughTheClass) {
   EXPECT_EQ(nullptr, dialog.m_hWnd) << "unbound once the window is gone";
 }
 
-TEST(DialogTest, OwnedByTheActiveWindowByDefault) {
+TEST(DialogTest, OwnedByTheWindowItIsGiven) {
   const HWND active = CreateWindowExW(0, L"STATIC", L"active", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 400, 300,
                                       nullptr, nullptr, nullptr, nullptr);
   SetForegroundWindow(active);
   SetActiveWindow(active);
   ASSERT_EQ(active, GetActiveWindow());
   CProbeDlg dialog;
-  EXPECT_EQ(77, dialog.DoModal());
+  EXPECT_EQ(77, dialog.DoModal(GetActiveWindow()));
   EXPECT_EQ(active, dialog.ownerAtInit);
   DestroyWindow(active);
 }
@@ -93,7 +95,7 @@ TEST(DialogTest, MissingTemplateGivesMinusOne) {
   EXPECT_EQ(-1, dialog.DoModal(nullptr));
 }
 
-TEST(WaitDispatchingTest, AnswersCallsFromTheThreadItWaitsFor) {
+TEST(PumpUntilSignalledTest, AnswersCallsFromTheThreadItWaitsFor) {
   const HWND window =
       CreateWindowExW(0, L"STATIC", L"before", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   // The thread ends only once this thread has taken its text: a wait that doesn't
@@ -102,15 +104,15 @@ TEST(WaitDispatchingTest, AnswersCallsFromTheThreadItWaitsFor) {
       nullptr, 0, [](void* w) -> unsigned { return SetWindowTextW(static_cast<HWND>(w), L"after") ? 0 : 1; }, window, 0,
       nullptr)));
   ASSERT_TRUE(thread);
-  EXPECT_TRUE(win::WaitDispatching(thread.get(), nullptr));
-  EXPECT_EQ(L"after", win::CWindow(window).GetWindowText());
+  EXPECT_TRUE(test::PumpUntilSignalled(thread.get(), INFINITE));
+  EXPECT_EQ(L"after", test::WindowText(window));
   DestroyWindow(window);
 }
 
-TEST(WaitDispatchingTest, AQuitMessageEndsTheWaitAndStaysForTheOuterLoop) {
+TEST(PumpUntilSignalledTest, AQuitMessageEndsTheWaitAndStaysForTheOuterLoop) {
   win::KernelHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   PostQuitMessage(3);
-  EXPECT_FALSE(win::WaitDispatching(never.get(), nullptr));
+  EXPECT_FALSE(test::PumpUntilSignalled(never.get(), INFINITE));
   MSG msg;
   ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(3u, msg.wParam);

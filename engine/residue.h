@@ -11,8 +11,8 @@
 
 namespace engine {
 
-// Runs on the dialog's thread, which must have COM initialised, before a scan's walk.
-// Reports nothing; whatever can't be removed stays. Every file and directory it looks at
+// Runs on a run's worker before its walk, in a single-threaded apartment (the shell link
+// object needs one). Whatever can't be removed stays. Every file and directory it looks at
 // is opened relative to a folder it holds, reached without any link on the way, and what
 // it deletes is deleted through handles to the very file it tested. Returns what its
 // process sweep did.

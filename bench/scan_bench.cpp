@@ -13,6 +13,10 @@
 //   floor      the walk plus open, read 64 bytes, close for every file: the least a tool on
 //              one thread that must look at every file can do
 //   version    the walk plus GetFileVersionInfoSizeW for every file
+//   probe      the tree listed first (one walk that keeps every file's path), then threads
+//              that open, read 64 bytes of and close each file of the list, taking the next
+//              from one shared index: as many threads as the program's pool ("probe"), or
+//              N for each N of --threads ("probe=N")
 //   single     the real scan worker inspecting every file on its walking thread
 //              (ScanRequest::inspectors = 1), its progress going to the board a window reads
 //   pool       the real scan worker with the program's own choice per drive (inspectors = 0)
@@ -31,11 +35,13 @@
 // none (start and end: brings Wine and this program's own image into memory).
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cwchar>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/program.h"
@@ -132,14 +138,30 @@ int WalkOnly(const std::wstring& root) {
   return Walk(root, [](const std::wstring&) {});
 }
 
-int FloorWalk(const std::wstring& root) {
-  return Walk(root, [](const std::wstring& path) {
-    win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
-    char head[64];
-    DWORD read = 0;
-    if (file) ReadFile(file.get(), head, sizeof head, &read, nullptr);
-  });
+// What the floor and the probe do with each file.
+void ReadHead(const std::wstring& path) {
+  win::FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  char head[64];
+  DWORD read = 0;
+  if (file) ReadFile(file.get(), head, sizeof head, &read, nullptr);
+}
+
+int FloorWalk(const std::wstring& root) { return Walk(root, ReadHead); }
+
+// The whole list first, then `threads` threads over it; each takes the next index from the
+// one counter they share, so no file is read twice and none waits for another's.
+int ProbeWalk(const std::wstring& root, int threads) {
+  std::vector<std::wstring> paths;
+  Walk(root, [&](const std::wstring& path) { paths.push_back(path); });
+  std::atomic<size_t> next{0};
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t)
+    pool.emplace_back([&] {
+      for (size_t i = next++; i < paths.size(); i = next++) ReadHead(paths[i]);
+    });
+  for (std::thread& thread : pool) thread.join();
+  return static_cast<int>(paths.size());
 }
 
 int VersionWalk(const std::wstring& root) {
@@ -210,6 +232,23 @@ std::string Utf8(const std::wstring& text) {
   return utf8;
 }
 
+// The program's pool for the drive holding root (engine::InspectorCount).
+int PoolSize(const std::wstring& root) {
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  return engine::InspectorCount(system.dwNumberOfProcessors, engine::SeekPenaltyOf(root));
+}
+
+// A probe kind's thread count: probe the program's pool, probe=N N; -1 for anything else.
+int ProbeThreadsOf(const std::wstring& kind, const std::wstring& root) {
+  if (kind == L"probe") return PoolSize(root);
+  if (kind.rfind(L"probe=", 0) == 0) {
+    const int n = _wtoi(kind.c_str() + 6);
+    return n >= 1 ? n : -1;
+  }
+  return -1;
+}
+
 // A worker kind's inspector count: single 1, pool 0 (the program's choice), threads=N N;
 // -1 for anything else.
 int InspectorsOf(const std::wstring& kind) {
@@ -245,12 +284,15 @@ int RunOnly(const Options& o) {
   int files = 0, infected = 0;
   double seconds = 0;
   const int inspectors = InspectorsOf(o.only);
+  const int probeThreads = ProbeThreadsOf(o.only, o.root);
   if (o.only == L"walk") {
     seconds = Seconds([&] { files = WalkOnly(o.root); });
   } else if (o.only == L"floor") {
     seconds = Seconds([&] { files = FloorWalk(o.root); });
   } else if (o.only == L"version") {
     seconds = Seconds([&] { files = VersionWalk(o.root); });
+  } else if (probeThreads >= 1) {
+    seconds = Seconds([&] { files = ProbeWalk(o.root, probeThreads); });
   } else if (inspectors >= 0) {
     seconds = Seconds([&] { RunWorker(o.root, inspectors, files, infected); });
   } else if (o.only == L"program") {
@@ -322,7 +364,7 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr,
                  "usage: scan_bench [--files N] [--dirs N] [--root PATH] [--rounds N] [--program PATH]\n"
                  "                  [--threads N,N,...] [--existing] [--only KIND]\n"
-                 "KIND: walk floor version single pool threads=N program | build reinfect none\n");
+                 "KIND: walk floor version probe probe=N single pool threads=N program | build reinfect none\n");
     return 2;
   }
   if (!o.only.empty()) return RunOnly(o);
@@ -346,6 +388,16 @@ int wmain(int argc, wchar_t** argv) {
   const double walk = Best(o.rounds, nothing, [&] { walked = WalkOnly(o.root); });
   const double floor = Best(o.rounds, nothing, [&] { FloorWalk(o.root); });
   const double version = Best(o.rounds, nothing, [&] { VersionWalk(o.root); });
+
+  // The probe with the pool's size, and with each size of --threads.
+  struct ProbeKind {
+    std::string name;
+    int threads;
+    double seconds = 0;
+  };
+  std::vector<ProbeKind> probes{{"probe", PoolSize(o.root)}};
+  for (int n : o.threads) probes.push_back({"probe=" + std::to_string(n), n});
+  for (ProbeKind& p : probes) p.seconds = Best(o.rounds, nothing, [&] { ProbeWalk(o.root, p.threads); });
 
   struct WorkerKind {
     std::string name;
@@ -379,8 +431,8 @@ int wmain(int argc, wchar_t** argv) {
     const engine::SeekPenalty penalty = engine::SeekPenaltyOf(o.root);
     SYSTEM_INFO system{};
     GetSystemInfo(&system);
-    std::printf("the program's pool here: %d inspectors (%lu cores, seek penalty: %s)\n",
-                engine::InspectorCount(system.dwNumberOfProcessors, penalty), system.dwNumberOfProcessors,
+    std::printf("the program's pool here: %d inspectors (%lu cores, seek penalty: %s)\n", PoolSize(o.root),
+                system.dwNumberOfProcessors,
                 penalty == engine::SeekPenalty::kHas    ? "reported"
                 : penalty == engine::SeekPenalty::kNone ? "none reported"
                                                         : "the drive doesn't say");
@@ -388,6 +440,9 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("%-10s %10.0f files/s  (%.3f s)\n", "walk", rate(walk), walk);
   std::printf("%-10s %10.0f files/s  (%.3f s)\n", "floor", rate(floor), floor);
   std::printf("%-10s %10.0f files/s  (%.3f s)\n", "version", rate(version), version);
+  for (const ProbeKind& p : probes)
+    std::printf("%-10s %10.0f files/s  (%.3f s; list, then %d threads)\n", p.name.c_str(), rate(p.seconds), p.seconds,
+                p.threads);
   for (const WorkerKind& w : workers)
     std::printf("%-10s %10.0f files/s  (%.3f s; worker, inspectors = %d: %d scanned, %d infected)\n", w.name.c_str(),
                 rate(w.seconds), w.seconds, w.inspectors, w.scanned, w.found);
@@ -396,6 +451,12 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("tool/floor:");
   for (const WorkerKind& w : workers) std::printf("  %s %.3f", w.name.c_str(), floor / w.seconds);
   std::printf("  program %.3f\n", floor / program);
+  // Each tool against the probe with as many threads: the pool and the program against
+  // "probe", threads=N against probe=N.
+  std::printf("tool/probe:  pool %.3f", probes[0].seconds / workers[1].seconds);
+  for (size_t i = 1; i < probes.size(); ++i)
+    std::printf("  %s %.3f", workers[i + 1].name.c_str(), probes[i].seconds / workers[i + 1].seconds);
+  std::printf("  program %.3f\n", probes[0].seconds / program);
   std::printf("single/walk %.3f  single/version %.3f\n", walk / workers[0].seconds, version / workers[0].seconds);
   return 0;
 }

@@ -25,10 +25,12 @@
 #                    of the same program under the wineserver that is kept up for the run,
 #                    so that only the tree is cold. The kinds are interleaved, their order
 #                    turned by one each round; each figure is printed with what the disk
-#                    did meanwhile (reads, MiB read, writes), then min/median/max
+#                    did meanwhile (reads, MiB read, writes), then min/median/max, each
+#                    round's ratio to the floor and the tools' to the probe with as many
+#                    threads (pool to probe, threads=N to probe=N)
 # --cold-rounds N    cold rounds (default 3)
-# --cold-kinds LIST  what is measured cold (default walk,floor,single,pool and
-#                    threads=N for each N of --threads); a kind may be repeated
+# --cold-kinds LIST  what is measured cold (default walk,floor,probe,single,pool and
+#                    probe=N and threads=N for each N of --threads); a kind may be repeated
 # --cold-metadata    after dropping the caches, read every directory and file attribute of
 #                    the tree from Linux, so that only the files' data is cold
 # --cold-wine        end the wineserver before dropping the caches and start nothing
@@ -72,8 +74,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ -z "$cold_kinds" ]; then
-  cold_kinds=walk,floor,single,pool
-  for n in ${threads//,/ }; do cold_kinds+=",threads=$n"; done
+  cold_kinds=walk,floor,probe,single,pool
+  for n in ${threads//,/ }; do cold_kinds+=",probe=$n,threads=$n"; done
 fi
 prefix="$MFK_BUILD/wineprefix"
 bench_exe="$MFK_BUILD/bin/scan_bench.exe"
@@ -152,7 +154,7 @@ if [ "${MFK_BENCH_INNER:-}" = 1 ]; then
     local -a kinds
     IFS=, read -r -a kinds <<<"$cold_kinds"
     local k=${#kinds[@]}
-    declare -A rates=() ratios=()
+    declare -A rates=() ratios=() probe_ratios=()
     echo "== cold, $tree tree: $cold_rounds rounds of ${cold_kinds//,/ }$([ "$cold_metadata" = 1 ] && echo ', metadata warm')$([ "$cold_wine" = 1 ] && echo ', Wine cold too')"
     for ((r = 0; r < cold_rounds; r++)); do
       declare -A round=()
@@ -172,16 +174,25 @@ if [ "${MFK_BENCH_INNER:-}" = 1 ]; then
           [ "$kind" = floor ] || ratios[$kind]+=" $(awk -v a="${round[$kind]}" -v b="${round[floor]}" 'BEGIN { printf "%.3f", a / b }')"
         done
       fi
+      # The tools against the probe with as many threads.
+      for kind in "${!round[@]}"; do
+        local probe=
+        case "$kind" in pool | program) probe=probe ;; threads=*) probe="probe=${kind#threads=}" ;; esac
+        if [ -n "$probe" ] && [ -n "${round[$probe]:-}" ]; then
+          probe_ratios[$kind]+=" $(awk -v a="${round[$kind]}" -v b="${round[$probe]}" 'BEGIN { printf "%.3f", a / b }')"
+        fi
+      done
       unset round
     done
-    printf '%-10s %8s %8s %8s  files/s   %s\n' kind min median max "tool/floor in each round"
+    printf '%-10s %8s %8s %8s  files/s   %s\n' kind min median max "tool/floor in each round; tool/probe"
     local seen=,
     for kind in "${kinds[@]}"; do
       case "$seen" in *",$kind,"*) continue ;; esac
       seen+="$kind,"
       # shellcheck disable=SC2086
       read -r lo mid hi <<<"$(stats ${rates[$kind]})"
-      printf '%-10s %8s %8s %8s           %s\n' "$kind" "$lo" "$mid" "$hi" "${ratios[$kind]:-}"
+      printf '%-10s %8s %8s %8s           %s%s\n' "$kind" "$lo" "$mid" "$hi" "${ratios[$kind]:-}" \
+        "${probe_ratios[$kind]:+;${probe_ratios[$kind]}}"
     done
   }
 

@@ -369,8 +369,12 @@ bool RenameNeedsFallback(long status) {
 }
 
 TestedFile HeldDirectory::Test(const std::wstring& name, ACCESS_MASK access, ULONG share, OpenResult* result) const {
+  return Prove(OpenFileData(name, access, share, result), name);
+}
+
+TestedFile HeldDirectory::Prove(win::FileHandle opened, const std::wstring& name) const {
   TestedFile file;
-  file.handle_ = OpenFileData(name, access, share, result);
+  file.handle_ = std::move(opened);
   if (!file.handle_ || !FactsOf(file.handle(), file.facts_) || !file.facts_.plain() || !Holds(file.handle(), name))
     return TestedFile();
   file.directory_ = this;

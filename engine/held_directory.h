@@ -101,6 +101,9 @@ class HeldDirectory {
   // stands here (FileFacts::plain, Holds): the one way to a file that anything is done to.
   // Empty otherwise; `result` says why when the open itself failed.
   TestedFile Test(const std::wstring& name, ACCESS_MASK access, ULONG share, OpenResult* result = nullptr) const;
+  // The same proof for an entry already opened by OpenFileData. The scan reads the marker
+  // first and proves only what is infected: the final path costs Wine more than the open.
+  TestedFile Prove(win::FileHandle opened, const std::wstring& name) const;
   // A new file of ours, `name`, opened with `access` and shared with nobody.
   TestedFile Create(const std::wstring& name, ACCESS_MASK access) const;
 

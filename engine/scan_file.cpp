@@ -158,10 +158,13 @@ TestedFile TestFile(const HeldDirectory& directory, const DirectoryEntry& entry)
   // A link is counted and nothing more: what it leads to is not this file. So is a file
   // whose data isn't on this machine, and what can't be opened without waiting or isn't a
   // disk file. Under Wine a host link shows as a plain file in the listing and resolves on
-  // open: Test proves the file stands where the walk found it.
+  // open: Prove shows whether the file stands where the walk found it. Only an infected
+  // file needs that proof, and it is the dearest step, so the marker is read first.
   if (ClassifyEntry(entry.attributes, entry.reparseTag) != EntryKind::kTest) return TestedFile();
-  TestedFile file = directory.Test(entry.name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  return file && IsVirusFile(file.handle()) ? std::move(file) : TestedFile();
+  win::FileHandle file =
+      directory.OpenFileData(entry.name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (!file || !IsVirusFile(file.get())) return TestedFile();
+  return directory.Prove(std::move(file), entry.name);
 }
 
 Restoration RestoreVirusFile(TestedFile infected, const WalkContext& context, NameLog* made) {

@@ -343,9 +343,27 @@ TEST_F(ScanFileTest, APlainFileMarkedOfflineIsTested) {
   EXPECT_FALSE(test::Exists(path));
 }
 
+// How often a file's own final path (not its folder's) was asked for.
+int gFinalPaths = 0;
+decltype(win::os::Calls::GetFinalPathNameByHandleW) gFinalPath;
+DWORD WINAPI CountedFinalPath(HANDLE file, wchar_t* path, DWORD chars, DWORD flags) {
+  const DWORD length = gFinalPath(file, path, chars, flags);
+  if (length && length < chars && std::wstring(path, length).find(L".txt") != std::wstring::npos) ++gFinalPaths;
+  return length;
+}
+
 TEST_F(ScanFileTest, CountsAndProgressTexts) {
-  for (int i = 0; i < 3; ++i)
-    EXPECT_TRUE(test::ScanFile(dir.Write(L"clean" + std::to_wstring(i) + L".txt", "x"), state, view));
+  {
+    // A clean file is never asked where it stands: that proof is for what is acted on, and
+    // under Wine it cost more than the rest of a file's scan.
+    test::DoorEntry<decltype(win::os::Calls::GetFinalPathNameByHandleW)> counted(
+        win::os::Table().GetFinalPathNameByHandleW, &CountedFinalPath);
+    gFinalPath = counted.previous();
+    gFinalPaths = 0;
+    for (int i = 0; i < 3; ++i)
+      EXPECT_TRUE(test::ScanFile(dir.Write(L"clean" + std::to_wstring(i) + L".txt", "x"), state, view));
+    EXPECT_EQ(0, gFinalPaths);
+  }
   EXPECT_EQ(L"已扫描3个文件，未发现病毒", view.line());
   EXPECT_EQ(dir / L"clean2.txt", view.path());
 
